@@ -1,0 +1,233 @@
+// NodeContext.cpp - node instance records, attribute operations and decimal conversions.
+#include "NodeContext.h"
+
+#include <cstring>
+#include <new>
+
+#include "Allocation.h"
+#include "WideText.h"
+
+namespace ostrevel {
+namespace {
+
+// Allocates a zero-filled record of type T through the heap seam; null on failure.
+template <typename T>
+T* allocateRecord() noexcept {
+    void* block = allocateBlock(sizeof(T));
+    return block == nullptr ? nullptr : new (block) T{};
+}
+
+NodeAttribute* findAttribute(const NodeContext* context, const char16_t* name) noexcept {
+    if (context == nullptr || name == nullptr) {
+        return nullptr;
+    }
+    for (NodeAttribute* attribute = context->attributeHead; attribute != nullptr;
+         attribute = attribute->next) {
+        if (wideEquals(attribute->name, name)) {
+            return attribute;
+        }
+    }
+    return nullptr;
+}
+
+using CreateTerminalCall = BrokerTerminal* (*)(int*, BrokerNode*, const char16_t*);
+
+// Builds a terminal record, asks the broker for the terminal and appends the record.
+NodeTerminal* addTerminal(NodeContext* context, const char16_t* name, CreateTerminalCall create,
+                          NodeTerminal*& head, NodeTerminal*& tail) noexcept {
+    NodeTerminal* record = allocateRecord<NodeTerminal>();
+    if (record == nullptr) {
+        return nullptr;
+    }
+    wideCopy(record->name, TERMINAL_NAME_CHARS, name);
+    int rc = RC_SUCCESS;  // not examined: a null handle is dealt with when routing
+    record->terminal = create(&rc, context->nodeObject, name);
+    if (tail == nullptr) {
+        head = record;
+    } else {
+        tail->next = record;
+    }
+    tail = record;
+    return record;
+}
+
+bool isAsciiBlank(char16_t c) noexcept { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+bool isAsciiDigit(char16_t c) noexcept { return c >= u'0' && c <= u'9'; }
+
+}  // namespace
+
+void* createContext(BrokerFactory* /*ignored*/, const char16_t* className,
+                    BrokerNode* nodeObject) {
+    NodeContext* context = allocateRecord<NodeContext>();
+    if (context == nullptr) {
+        return nullptr;
+    }
+    context->nodeObject = nodeObject;
+    if (className == nullptr || !wideEquals(className, NODE_CLASS_NAME)) {
+        return context;
+    }
+    // A record that cannot be allocated is simply absent; the node works without it.
+    addAttribute(context, ATTRIBUTE_MSGTYPES, ATTR_STRING);
+    addAttribute(context, ATTRIBUTE_DIRECTION, ATTR_STRING);
+    addAttribute(context, ATTRIBUTE_MAXMSGDATASIZE, ATTR_INTEGER);
+    addAttribute(context, ATTRIBUTE_DEBUG, ATTR_STRING);
+    addInputTerminal(context, TERMINAL_IN);
+    addOutputTerminal(context, TERMINAL_OUT);
+    addOutputTerminal(context, TERMINAL_FAILURE);
+    return context;
+}
+
+NodeAttribute* addAttribute(NodeContext* context, const char16_t* name, std::int32_t type) {
+    NodeAttribute* attribute = allocateRecord<NodeAttribute>();
+    if (attribute == nullptr) {
+        return nullptr;
+    }
+    attribute->type = type;
+    const std::size_t storeBytes = type == ATTR_INTEGER ? INTEGER_STORE_BYTES : STRING_STORE_BYTES;
+    attribute->store = allocateBlock(storeBytes);
+    if (attribute->store == nullptr) {
+        // An attribute without a store could hold no value: leave it out of the list.
+        releaseBlock(attribute);
+        return nullptr;
+    }
+    std::memset(attribute->store, 0, storeBytes);
+    wideCopy(attribute->name, ATTRIBUTE_NAME_CHARS, name);
+    if (context->attributeTail == nullptr) {
+        context->attributeHead = attribute;
+    } else {
+        context->attributeTail->next = attribute;
+    }
+    context->attributeTail = attribute;
+    return attribute;
+}
+
+NodeTerminal* addInputTerminal(NodeContext* context, const char16_t* name) {
+    return addTerminal(context, name, cniCreateInputTerminal, context->inputHead,
+                       context->inputTail);
+}
+
+NodeTerminal* addOutputTerminal(NodeContext* context, const char16_t* name) {
+    return addTerminal(context, name, cniCreateOutputTerminal, context->outputHead,
+                       context->outputTail);
+}
+
+std::int32_t attributeNameAt(void* context, std::int32_t position, char16_t* buffer) {
+    if (context == nullptr || buffer == nullptr || position < 0) {
+        return NODE_NOT_FOUND;
+    }
+    std::int32_t count = 0;
+    for (const NodeAttribute* attribute = static_cast<NodeContext*>(context)->attributeHead;
+         attribute != nullptr; attribute = attribute->next, ++count) {
+        if (count == position) {
+            wideCopy(buffer, ATTRIBUTE_NAME_CHARS, attribute->name);
+            return NODE_OK;
+        }
+    }
+    return NODE_NOT_FOUND;
+}
+
+std::int32_t setAttribute(void* context, const char16_t* name, const char16_t* value) {
+    NodeAttribute* attribute = findAttribute(static_cast<NodeContext*>(context), name);
+    if (attribute == nullptr) {
+        return NODE_NOT_FOUND;
+    }
+    const char16_t* text = value == nullptr ? u"" : value;  // no value reads as the empty text
+    if (attribute->type == ATTR_INTEGER) {
+        const std::int32_t number = parseDecimal(text);
+        std::memcpy(attribute->store, &number, sizeof number);
+        return NODE_OK;
+    }
+    // Cut to 127 characters so the stored text is always terminated within the store, and
+    // clear what follows so no earlier, longer value lingers behind the terminator.
+    char16_t* store = static_cast<char16_t*>(attribute->store);
+    const std::size_t length = wideLength(text, STRING_STORE_CHARS - 1);
+    std::memcpy(store, text, length * sizeof(char16_t));
+    std::memset(store + length, 0, (STRING_STORE_CHARS - length) * sizeof(char16_t));
+    return NODE_OK;
+}
+
+std::int32_t getAttribute(void* context, const char16_t* name, char16_t* buffer,
+                          std::int32_t lengthInBytes) {
+    const NodeAttribute* attribute = findAttribute(static_cast<NodeContext*>(context), name);
+    if (attribute == nullptr) {
+        return NODE_NOT_FOUND;
+    }
+    if (lengthInBytes <= 0 || buffer == nullptr) {
+        return NODE_OK;  // no room: nothing is written
+    }
+    const auto length = static_cast<std::size_t>(lengthInBytes);
+    if (attribute->type == ATTR_INTEGER) {
+        std::int32_t number = 0;
+        std::memcpy(&number, attribute->store, sizeof number);
+        char16_t text[DECIMAL_TEXT_CHARS];
+        const std::size_t textBytes = (formatDecimal(number, text) + 1) * sizeof(char16_t);
+        // Byte for byte, like string values: a short buffer gets the leading part only.
+        std::memcpy(buffer, text, length < textBytes ? length : textBytes);
+        return NODE_OK;
+    }
+    std::memcpy(buffer, attribute->store, length < STRING_STORE_BYTES ? length : STRING_STORE_BYTES);
+    return NODE_OK;
+}
+
+BrokerTerminal* findOutputTerminal(const NodeContext* context, const char16_t* name) {
+    if (context == nullptr || name == nullptr) {
+        return nullptr;
+    }
+    for (const NodeTerminal* record = context->outputHead; record != nullptr;
+         record = record->next) {
+        if (wideEquals(record->name, name)) {
+            return record->terminal;
+        }
+    }
+    return nullptr;
+}
+
+std::int32_t parseDecimal(const char16_t* text) {
+    if (text == nullptr) {
+        return 0;
+    }
+    const char16_t* c = text;
+    while (isAsciiBlank(*c)) {
+        ++c;
+    }
+    const bool negative = *c == u'-';
+    if (*c == u'-' || *c == u'+') {
+        ++c;
+    }
+    std::uint32_t value = 0;  // unsigned: the value wraps modulo 2^32 by design
+    for (; isAsciiDigit(*c); ++c) {
+        value = value * 10U + static_cast<std::uint32_t>(*c - u'0');
+    }
+    if (negative) {
+        value = 0U - value;
+    }
+    std::int32_t result = 0;
+    std::memcpy(&result, &value, sizeof result);  // the 32 bits read as signed
+    return result;
+}
+
+std::size_t formatDecimal(std::int32_t value, char16_t* buffer) {
+    // Work on the magnitude as unsigned so that the most negative value needs no special case.
+    std::uint32_t magnitude = static_cast<std::uint32_t>(value);
+    if (value < 0) {
+        magnitude = 0U - magnitude;
+    }
+    char16_t digits[DECIMAL_TEXT_CHARS];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char16_t>(u'0' + magnitude % 10U);
+        magnitude /= 10U;
+    } while (magnitude != 0U);
+    std::size_t length = 0;
+    if (value < 0) {
+        buffer[length++] = u'-';
+    }
+    while (count > 0) {
+        buffer[length++] = digits[--count];
+    }
+    buffer[length] = u'\0';
+    return length;
+}
+
+}  // namespace ostrevel
