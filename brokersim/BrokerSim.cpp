@@ -111,13 +111,6 @@ void requireRc(State& s, int* rc, const char* function) {
     }
 }
 
-void registerTree(State& s, const BrokerElement* element) {
-    s.elements.insert(element);
-    for (const auto& child : element->children) {
-        registerTree(s, child.get());
-    }
-}
-
 void unregisterTree(State& s, const BrokerElement* element) {
     s.elements.erase(element);
     for (const auto& child : element->children) {
