@@ -1,0 +1,451 @@
+// EvaluationTest.cpp - evaluate end to end through the registered table on the simulated
+// broker: the decision table, routing and log entries, terminals, broker codes and
+// rethrows, the work buffer, a fault sweep over every broker call, and many threads.
+#include <atomic>
+#include <thread>
+
+#include "Evaluation.h"
+#include "NodeHarness.h"
+
+namespace {
+
+using namespace ostrevel_test;
+using brokersim::Call;
+using brokersim::Fault;
+
+const Bytes BODY = bytesOf("ABC");
+const Bytes WRAPPED = hexBytes("00 07 00 00 41 42 43");
+const Bytes FRAMED = hexBytes("00 07 00 00 41 42 43 00 06 00 00 44 45");
+const Bytes JOINED = bytesOf("ABCDE");
+
+class EvaluationTest : public BrokerTest {
+protected:
+    void SetUp() override {
+        BrokerTest::SetUp();
+        node = std::make_unique<NodeHarness>(bipGetMessageflowNodeFactory);
+        ASSERT_TRUE(node->ready());
+        node->configure(u"ANY", u"TOIMS", 1000);
+    }
+    std::unique_ptr<NodeHarness> node;
+};
+
+void expectLogEntry(const RunResult& run, std::int32_t type, const std::string& text) {
+    ASSERT_EQ(run.logs.size(), 1U);
+    const brokersim::LogRecord& entry = run.logs[0];
+    EXPECT_TRUE(entry.rcGiven);
+    EXPECT_EQ(entry.type, type);
+    EXPECT_EQ(entry.module, "Evaluation.cpp");
+    EXPECT_GT(entry.line, 0);
+    EXPECT_EQ(entry.function, "evaluate()");
+    EXPECT_EQ(entry.source, u"MQSeriesIntegrator2");
+    EXPECT_EQ(entry.messageNumber, MSG_LOG_NUMBER);
+    EXPECT_EQ(entry.text, text);
+    EXPECT_TRUE(entry.inserts.empty());
+    EXPECT_TRUE(entry.closedByNull);
+}
+
+// Every cell of the decision table, end to end: the terminal, the message sent and its body.
+TEST_F(EvaluationTest, DecisionTableEndToEnd) {
+    enum Expect { ConvertOut, ForwardOut, FailOut };
+    struct Column {
+        const char* name;
+        brokersim::MessageSpec spec;
+    };
+    const Column columns[] = {
+        {"IMS with MQIIH", message(u"MQIMS   ", u"MQIMSVS ", BODY)},
+        {"IMS, MQIIH Format wrong", message(u"MQIMS   ", u"MQSTR   ", BODY)},
+        {"IMS, no MQIIH", message(u"MQIMS   ", std::nullopt, BODY)},
+        {"IMSVS only", message(u"MQIMSVS ", std::nullopt, BODY)},
+        {"neither", message(u"MQSTR   ", std::nullopt, BODY)},
+    };
+    struct Row {
+        std::u16string msgtypes;
+        Expect cells[5];
+    };
+    const Row rows[] = {
+        {u"ANY", {ConvertOut, FailOut, FailOut, ConvertOut, ForwardOut}},
+        {u"IMSIIH", {ConvertOut, FailOut, FailOut, FailOut, FailOut}},
+        {u"ALLIMS", {ConvertOut, FailOut, FailOut, ConvertOut, FailOut}},
+        {u"", {ConvertOut, FailOut, FailOut, ConvertOut, ForwardOut}},
+    };
+    for (const Row& row : rows) {
+        node->set(u"MSGTYPES", row.msgtypes);
+        for (int c = 0; c < 5; ++c) {
+            SCOPED_TRACE(brokersim::narrow(row.msgtypes) + " / " + columns[c].name);
+            const RunResult run = node->run(columns[c].spec);
+            EXPECT_TRUE(run.inputUnchanged);
+            expectLogEntry(run, LOG_INFORMATION, "Message propagated");
+            switch (row.cells[c]) {
+                case ConvertOut:
+                    EXPECT_EQ(run.terminal, u"out");
+                    EXPECT_FALSE(run.sentInput);
+                    EXPECT_EQ(run.sentBody, WRAPPED);
+                    break;
+                case ForwardOut:
+                    EXPECT_EQ(run.terminal, u"out");
+                    EXPECT_TRUE(run.sentInput);
+                    EXPECT_EQ(run.sentBody, BODY);
+                    break;
+                case FailOut:
+                    EXPECT_EQ(run.terminal, u"failure");
+                    EXPECT_TRUE(run.sentInput);
+                    EXPECT_EQ(run.sentBody, BODY);
+                    break;
+            }
+            EXPECT_EQ(brokersim::liveMessages(), 0);
+        }
+    }
+}
+
+TEST_F(EvaluationTest, ConvertedMessageKeepsEveryHeaderAndIsDeletedAfterSending) {
+    node->set(u"DIRECTION", u"FROMIMS");
+    brokersim::MessageSpec spec = message(u"MQIMS   ", u"MQIMSVS ", FRAMED);
+    spec.extraHeaders = {u"MQRFH2"};
+    const RunResult run = node->run(spec);
+    ASSERT_EQ(run.terminal, u"out");
+    EXPECT_EQ(run.sentBody, JOINED);
+    const auto sent = brokersim::propagations().back().copy;
+    EXPECT_EQ(sent.childNames, (std::vector<std::u16string>{u"Properties", u"MQMD", u"MQIIH",
+                                                             u"MQRFH2", u"BLOB"}));
+    EXPECT_EQ(sent.mqmdFormat, u"MQIMS   ");
+    EXPECT_EQ(brokersim::callCount(Call::CreateMessage), 1U);
+    EXPECT_EQ(brokersim::callCount(Call::DeleteMessage), 1U);
+    const auto calls = brokersim::trace();
+    EXPECT_EQ(calls.back(), Call::DeleteMessage);  // after propagation and its log entry
+    EXPECT_EQ(calls[calls.size() - 2], Call::Log);
+    EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), 12);  // only the node's own records
+}
+
+TEST_F(EvaluationTest, MissingHeadersAndFormatsFail) {
+    brokersim::MessageSpec noMqmd = message(u"MQIMSVS ", std::nullopt, BODY);
+    noMqmd.withMqmd = false;
+    brokersim::MessageSpec noFormat = message(std::nullopt, std::nullopt, BODY);
+    brokersim::MessageSpec iihWithoutFormat = message(u"MQIMS   ", std::nullopt, BODY);
+    iihWithoutFormat.withIih = true;
+    brokersim::MessageSpec noBody = message(u"MQIMSVS ", std::nullopt, BODY);
+    noBody.withBody = false;
+    for (const auto& spec : {noMqmd, noFormat, iihWithoutFormat, noBody,
+                             message(u"", std::nullopt, BODY)}) {
+        const RunResult run = node->run(spec);
+        EXPECT_EQ(run.terminal, u"failure");
+        EXPECT_TRUE(run.sentInput);
+        expectLogEntry(run, LOG_INFORMATION, "Message propagated");
+    }
+    // Forward: an output message is created and deleted unused; no work buffer.
+    const std::int64_t before = ostrevel::allocation_seam::liveBlocks();
+    const std::uint64_t allocations = ostrevel::allocation_seam::attempts();
+    const RunResult forwarded = node->run(message(u"MQSTR   ", std::nullopt, BODY));
+    EXPECT_TRUE(forwarded.sentInput);
+    EXPECT_EQ(ostrevel::allocation_seam::attempts(), allocations);
+    EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), before);
+    EXPECT_EQ(brokersim::callCount(Call::CreateMessage), brokersim::callCount(Call::DeleteMessage));
+    EXPECT_EQ(brokersim::liveMessages(), 0);
+}
+
+TEST_F(EvaluationTest, WorkBufferCapacityAndBodySize) {
+    struct Case {
+        const char* name;
+        std::u16string direction;
+        std::int32_t capacity;
+        Bytes body;
+        std::optional<Bytes> converted;  // nullopt: failed
+    };
+    const Bytes largest(32767, 0x61);
+    const Case cases[] = {
+        {"empty body, capacity 0, ToIms", u"TOIMS", 0, {}, hexBytes("00 04 00 00")},
+        {"empty body, capacity 0, FromIms", u"FROMIMS", 0, {}, Bytes{}},
+        {"body fills the capacity", u"TOIMS", 3, BODY, WRAPPED},
+        {"body one byte over", u"TOIMS", 2, BODY, std::nullopt},
+        {"capacity never set", u"TOIMS", 0, BODY, std::nullopt},
+        {"negative capacity", u"TOIMS", -1, {}, std::nullopt},
+        {"most negative capacity", u"FROMIMS", INT32_MIN, {}, std::nullopt},
+        {"largest segment", u"TOIMS", 32767, largest, segment(largest)},
+        {"too long for one segment", u"TOIMS", 40000, Bytes(32768, 1), std::nullopt},
+        {"largest strip", u"FROMIMS", 32771, segment(largest), largest},
+        {"invalid framing", u"FROMIMS", 100, hexBytes("00 09 00 00 41"), std::nullopt},
+        {"framing cut short", u"FROMIMS", 100, hexBytes("00 05 00 00 41 00"), std::nullopt},
+    };
+    const std::int64_t baseline = ostrevel::allocation_seam::liveBlocks();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        node->configure(u"ANY", c.direction, c.capacity);
+        const RunResult run = node->run(message(u"MQIMSVS ", std::nullopt, c.body));
+        if (c.converted) {
+            EXPECT_EQ(run.terminal, u"out");
+            EXPECT_FALSE(run.sentInput);
+            EXPECT_EQ(run.sentBody, *c.converted);
+        } else {
+            EXPECT_EQ(run.terminal, u"failure");
+            EXPECT_TRUE(run.sentInput);
+        }
+        EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), baseline);
+        EXPECT_EQ(brokersim::liveMessages(), 0);
+    }
+}
+
+TEST_F(EvaluationTest, UntrustworthyBodyCountsFail) {
+    for (std::int32_t result : {-1, 4, INT32_MIN, INT32_MAX}) {
+        brokersim::reset();
+        node = std::make_unique<NodeHarness>(bipGetMessageflowNodeFactory);
+        node->configure(u"ANY", u"TOIMS", 3);
+        brokersim::failCall(Call::ElementByteArrayValue, 1, Fault{0, false, result});
+        const RunResult run = node->run(message(u"MQIMSVS ", std::nullopt, BODY));
+        EXPECT_EQ(run.terminal, u"failure") << result;
+    }
+}
+
+TEST_F(EvaluationTest, WorkBufferAllocationFailureFails) {
+    ostrevel::allocation_seam::failAllocation(1);
+    const RunResult run = node->run(message(u"MQIMSVS ", std::nullopt, BODY));
+    EXPECT_EQ(run.terminal, u"failure");
+    EXPECT_TRUE(run.sentInput);
+    expectLogEntry(run, LOG_INFORMATION, "Message propagated");
+    EXPECT_EQ(brokersim::liveMessages(), 0);
+}
+
+TEST_F(EvaluationTest, AttributeChangedBetweenMessagesAppliesToTheNext) {
+    EXPECT_EQ(node->run(message(u"MQIMSVS ", std::nullopt, BODY)).sentBody, WRAPPED);
+    node->set(u"DIRECTION", u"FROMIMS");
+    EXPECT_EQ(node->run(message(u"MQIMSVS ", std::nullopt, FRAMED)).sentBody, JOINED);
+    node->set(u"MSGTYPES", u"IMSIIH");
+    EXPECT_EQ(node->run(message(u"MQIMSVS ", std::nullopt, FRAMED)).terminal, u"failure");
+    node->set(u"DEBUG", u"YES");  // stored only: no effect
+    EXPECT_EQ(node->run(message(u"MQIMS   ", u"MQIMSVS ", FRAMED)).sentBody, JOINED);
+}
+
+TEST_F(EvaluationTest, UnattachedTerminalsGetNothingAndNothingIsLogged) {
+    for (const char16_t* name : {u"out", u"failure"}) {
+        brokersim::setAttached(node->terminal(u"out"), std::u16string(name) != u"out");
+        brokersim::setAttached(node->terminal(u"failure"), std::u16string(name) != u"failure");
+        const auto spec = std::u16string(name) == u"out" ? message(u"MQIMSVS ", std::nullopt, BODY)
+                                                         : message(u"MQIMS   ", std::nullopt, BODY);
+        const RunResult run = node->run(spec);
+        EXPECT_FALSE(run.terminal.has_value());
+        EXPECT_TRUE(run.logs.empty());
+        EXPECT_EQ(brokersim::liveMessages(), 0);
+    }
+}
+
+TEST(EvaluationTerminals, TerminalWithoutHandleIsLoggedAsMissing) {
+    // The second and the third output terminal ("out", "failure") get no handle in turn.
+    for (std::uint64_t k : {1U, 2U}) {
+        brokersim::reset();
+        brokersim::failCall(Call::CreateOutputTerminal, k, Fault{1, true, {}});
+        NodeHarness node(bipGetMessageflowNodeFactory);
+        node.configure(u"ANY", u"TOIMS", 100);
+        const auto spec = k == 1 ? message(u"MQIMSVS ", std::nullopt, BODY)
+                                 : message(u"MQIMS   ", std::nullopt, BODY);
+        const RunResult run = node.run(spec);
+        EXPECT_FALSE(run.terminal.has_value());
+        expectLogEntry(run, LOG_ERROR, "Terminal does not exist.");
+        EXPECT_EQ(brokersim::callCount(Call::IsTerminalAttached), 0U);
+        EXPECT_EQ(brokersim::liveMessages(), 0);
+        EXPECT_TRUE(brokersim::violations().empty());
+    }
+}
+
+// The attachment test's and the propagation's codes, with the rethrow returning or throwing.
+TEST_F(EvaluationTest, AttachmentAndPropagationCodes) {
+    struct Case {
+        const char* name;
+        Call call;
+        int code;
+        bool rethrowThrows;
+        bool propagated;
+        std::optional<std::pair<std::int32_t, std::string>> log;
+        std::size_t fetches;
+        std::size_t rethrows;
+    };
+    const std::pair<std::int32_t, std::string> notPropagated{LOG_ERROR, "Message not propagated"};
+    const Case cases[] = {
+        {"attach 1", Call::IsTerminalAttached, 1, false, false, notPropagated, 0, 0},
+        {"attach 64", Call::IsTerminalAttached, RC_EXCEPTION, false, false, std::nullopt, 0, 1},
+        {"attach 64 throws", Call::IsTerminalAttached, RC_EXCEPTION, true, false, std::nullopt, 0, 1},
+        {"propagate 1", Call::Propagate, 1, false, false, notPropagated, 0, 0},
+        {"propagate 64", Call::Propagate, RC_EXCEPTION, false, false, notPropagated, 1, 1},
+        {"propagate 64 throws", Call::Propagate, RC_EXCEPTION, true, false, std::nullopt, 1, 1},
+    };
+    for (const Case& c : cases) {
+        for (bool convert : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (convert ? " convert" : " fail"));
+            brokersim::reset();
+            node = std::make_unique<NodeHarness>(bipGetMessageflowNodeFactory);
+            node->configure(u"ANY", u"TOIMS", 100);
+            const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
+            brokersim::failCall(c.call, 1, Fault{c.code, false, {}});
+            brokersim::setRethrowMode(c.rethrowThrows ? brokersim::RethrowMode::Throw
+                                                      : brokersim::RethrowMode::Return);
+            const RunResult run = node->run(message(convert ? u"MQIMSVS " : u"MQIMS   ", std::nullopt, BODY));
+            EXPECT_EQ(run.threw, c.rethrowThrows);
+            EXPECT_EQ(run.terminal.has_value(), c.propagated);
+            if (c.log) {
+                expectLogEntry(run, c.log->first, c.log->second);
+            } else {
+                EXPECT_TRUE(run.logs.empty());
+            }
+            const auto fetches = brokersim::exceptionFetches();
+            EXPECT_EQ(fetches.size(), c.fetches);
+            for (const auto& fetch : fetches) EXPECT_TRUE(fetch.rcGiven);
+            const auto rethrows = brokersim::rethrows();
+            EXPECT_EQ(rethrows.size(), c.rethrows);
+            for (const auto& rethrow : rethrows) EXPECT_FALSE(rethrow.rcGiven);
+            // Nothing held, whichever way control left evaluate.
+            EXPECT_EQ(brokersim::liveMessages(), 0);
+            EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), blocks);
+            EXPECT_TRUE(brokersim::violations().empty());
+        }
+    }
+}
+
+// Fault sweep: in each scenario, every broker call that evaluate makes is failed in turn
+// (code 1, code 64, and a null handle where the call returns one).
+TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
+    struct Scenario {
+        const char* name;
+        std::u16string msgtypes, direction;
+        brokersim::MessageSpec spec;
+        std::u16string terminal;
+        bool sendsInput;
+    };
+    const Scenario scenarios[] = {
+        {"convert ToIms", u"ANY", u"TOIMS", message(u"MQIMS   ", u"MQIMSVS ", BODY), u"out", false},
+        {"convert FromIms", u"ANY", u"FROMIMS", message(u"MQIMSVS ", std::nullopt, FRAMED), u"out", false},
+        {"forward", u"ANY", u"TOIMS", message(u"MQSTR   ", std::nullopt, BODY), u"out", true},
+        {"fail", u"ALLIMS", u"TOIMS", message(u"MQSTR   ", std::nullopt, BODY), u"failure", true},
+    };
+    auto fresh = [](const Scenario& s) {
+        brokersim::reset();
+        ostrevel::allocation_seam::reset();
+        auto node = std::make_unique<NodeHarness>(bipGetMessageflowNodeFactory);
+        node->configure(s.msgtypes, s.direction, 100);
+        return node;
+    };
+    auto isHandleCall = [](Call call) {
+        return call == Call::RootElement || call == Call::GetMessageContext ||
+               call == Call::CreateMessage || call == Call::SearchFirstChild ||
+               call == Call::LastChild;
+    };
+    std::size_t faultsTried = 0;
+    for (const Scenario& s : scenarios) {
+        auto node = fresh(s);
+        const std::size_t start = brokersim::trace().size();
+        const RunResult clean = node->run(s.spec);
+        ASSERT_EQ(clean.terminal, s.terminal) << s.name;
+        ASSERT_EQ(clean.sentInput, s.sendsInput) << s.name;
+        const std::vector<Call> calls = brokersim::trace();
+
+        for (std::size_t i = start; i < calls.size(); ++i) {
+            const Call call = calls[i];
+            if (call == Call::DeleteMessage) continue;  // a broker that cannot delete leaks by itself
+            const auto k = static_cast<std::uint64_t>(
+                std::count(calls.begin(), calls.begin() + static_cast<long>(i) + 1, call));
+            std::vector<Fault> faults = {Fault{1, false, {}}, Fault{RC_EXCEPTION, false, {}}};
+            if (isHandleCall(call)) faults.push_back(Fault{0, true, {}});
+            for (const Fault& fault : faults) {
+                SCOPED_TRACE(std::string(s.name) + ": " + brokersim::callName(call) + " #" +
+                             std::to_string(k) + " code " + std::to_string(fault.code) +
+                             (fault.nullHandle ? " null" : ""));
+                node = fresh(s);
+                const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
+                brokersim::failCall(call, k, fault);
+                const RunResult run = node->run(s.spec);
+                ++faultsTried;
+
+                if (call == Call::IsTerminalAttached) {
+                    EXPECT_FALSE(run.terminal.has_value());
+                    if (fault.code == RC_EXCEPTION) {
+                        EXPECT_TRUE(run.logs.empty());
+                        EXPECT_EQ(brokersim::rethrows().size(), 1U);
+                    } else {
+                        expectLogEntry(run, LOG_ERROR, "Message not propagated");
+                    }
+                } else if (call == Call::Propagate) {
+                    EXPECT_FALSE(run.terminal.has_value());
+                    expectLogEntry(run, LOG_ERROR, "Message not propagated");
+                    EXPECT_EQ(brokersim::exceptionFetches().size(),
+                              fault.code == RC_EXCEPTION ? 1U : 0U);
+                } else if (call == Call::Log) {
+                    EXPECT_EQ(run.terminal, clean.terminal);
+                    EXPECT_TRUE(run.logs.empty());
+                } else if (call == Call::GetMessageContext && !fault.nullHandle) {
+                    EXPECT_EQ(run.terminal, clean.terminal);  // its code is not consulted
+                    EXPECT_EQ(run.sentBody, clean.sentBody);
+                } else {
+                    // Any failure before routing: the input goes unchanged to "failure".
+                    EXPECT_EQ(run.terminal, u"failure");
+                    EXPECT_TRUE(run.sentInput);
+                    expectLogEntry(run, LOG_INFORMATION, "Message propagated");
+                    EXPECT_TRUE(brokersim::rethrows().empty());
+                }
+                EXPECT_TRUE(run.inputUnchanged);
+                EXPECT_EQ(brokersim::liveMessages(), 0);
+                EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), blocks);
+                EXPECT_EQ(brokersim::violations(), std::vector<std::string>{});
+            }
+        }
+    }
+    EXPECT_GT(faultsTried, 100U);
+}
+
+// Many threads evaluate mixed messages at once, on one node and on several.
+TEST(EvaluationConcurrency, ManyThreadsOneNodeAndSeveralNodes) {
+    constexpr int THREADS = 4;
+    constexpr int MESSAGES = 300;
+    constexpr std::uintptr_t TAG_BASE = 1000000;
+    // Node 0 wraps under ANY, node 1 strips under ANY, node 2 wraps under ALLIMS.
+    auto bodyOf = [](int t, int i) {
+        return Bytes(static_cast<std::size_t>((i * 131 + t) % 2000), static_cast<std::uint8_t>(t + i));
+    };
+    for (bool oneNode : {true, false}) {
+        SCOPED_TRACE(oneNode ? "one node" : "three nodes");
+        brokersim::reset();
+        ostrevel::allocation_seam::reset();
+        std::vector<std::unique_ptr<NodeHarness>> nodes;
+        for (int n = 0; n < 3; ++n) {
+            nodes.push_back(std::make_unique<NodeHarness>(bipGetMessageflowNodeFactory));
+            nodes.back()->configure(n == 2 ? u"ALLIMS" : u"ANY", n == 1 ? u"FROMIMS" : u"TOIMS", 70000);
+        }
+        const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
+        auto nodeFor = [oneNode](int t, int i) { return oneNode ? 0 : (i + t) % 3; };
+
+        std::vector<std::thread> threads;
+        for (int t = 0; t < THREADS; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < MESSAGES; ++i) {
+                    const int n = nodeFor(t, i);
+                    const bool ims = i % 2 == 0;
+                    const Bytes data = bodyOf(t, i);
+                    BrokerMessage* input = brokersim::makeMessage(message(
+                        ims ? u"MQIMSVS " : u"MQSTR   ", std::nullopt, ims && n == 1 ? segment(data) : data));
+                    const auto tag = TAG_BASE + static_cast<std::uintptr_t>(t * MESSAGES + i);
+                    const NodeHarness& node = *nodes[static_cast<std::size_t>(n)];
+                    node.table().evaluate(node.context(), brokersim::opaqueHandle(tag),
+                                          brokersim::opaqueHandle(0), input);
+                }
+            });
+        }
+        for (auto& thread : threads) thread.join();
+
+        // Every propagation is checked against the message its pass-through handle names.
+        int wrong = 0;
+        const auto sent = brokersim::propagations();
+        for (const auto& p : sent) {
+            const auto tag = static_cast<int>((reinterpret_cast<std::uintptr_t>(p.first) - 1) / 2 - TAG_BASE);
+            const int t = tag / MESSAGES;
+            const int i = tag % MESSAGES;
+            const int n = nodeFor(t, i);
+            const Bytes data = bodyOf(t, i);
+            const bool ims = i % 2 == 0;
+            const std::u16string terminal = !ims && n == 2 ? u"failure" : u"out";
+            const Bytes body = ims && n != 1 ? segment(data) : data;
+            if (p.terminalName != terminal || p.copy.body != body) ++wrong;
+        }
+        EXPECT_EQ(sent.size(), static_cast<std::size_t>(THREADS * MESSAGES));
+        EXPECT_EQ(wrong, 0);
+        EXPECT_EQ(brokersim::liveMessages(), 0);
+        EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), blocks);
+        EXPECT_TRUE(brokersim::violations().empty());
+    }
+}
+
+}  // namespace
