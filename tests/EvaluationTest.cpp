@@ -6,6 +6,7 @@
 
 #include "Evaluation.h"
 #include "NodeHarness.h"
+#include "TestSupport.h"
 
 namespace {
 

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "Allocation.h"
+#include <gtest/gtest.h>
+
 #include "BrokerSim.h"
-#include "TestSupport.h"
+#include "Bytes.h"
 
 namespace ostrevel_test {
 
