@@ -37,6 +37,7 @@ struct BrokerTerminal {
 
 struct BrokerNode {
     std::vector<BrokerTerminal*> terminals;
+    void* context = nullptr;  // what createContext returned for this node
 };
 
 struct BrokerFactory {
@@ -78,11 +79,15 @@ struct State {
     std::vector<Rethrow> rethrown;
     std::int64_t live = 0;
     std::vector<std::string> misuse;
+    // Node contexts are never released by the plug-in; like a real broker, the simulator
+    // holds them until the process ends, also across reset().
+    std::vector<void*> retainedContexts;
 };
 
 State& state() {
-    static State instance;
-    return instance;
+    // Never destroyed, so that what it holds stays reachable for leak checkers at exit.
+    static State* instance = new State;
+    return *instance;
 }
 
 using Guard = std::lock_guard<std::mutex>;
@@ -247,6 +252,24 @@ BrokerTerminal* createTerminal(int* rc, BrokerNode* node, const char16_t* name, 
     return s.terminals.back().get();
 }
 
+// Forgets messages, records, faults and counters; keeps factories, nodes and terminals.
+void clearRecordsLocked(State& s) {
+    s.messages.clear();
+    s.messageSet.clear();
+    s.contexts.clear();
+    s.elements.clear();
+    s.counts.fill(0);
+    s.calls.clear();
+    s.faults.clear();
+    s.rethrowMode = RethrowMode::Return;
+    s.logs.clear();
+    s.sent.clear();
+    s.fetches.clear();
+    s.rethrown.clear();
+    s.live = 0;
+    s.misuse.clear();
+}
+
 }  // namespace
 
 const char* callName(Call call) {
@@ -264,23 +287,21 @@ const char* callName(Call call) {
 void reset() {
     State& s = state();
     Guard guard(s.lock);
+    for (const auto& node : s.nodes) {
+        if (node->context != nullptr) {
+            s.retainedContexts.push_back(node->context);
+        }
+    }
     s.factories.clear();
     s.nodes.clear();
     s.terminals.clear();
-    s.messages.clear();
-    s.messageSet.clear();
-    s.contexts.clear();
-    s.elements.clear();
-    s.counts.fill(0);
-    s.calls.clear();
-    s.faults.clear();
-    s.rethrowMode = RethrowMode::Return;
-    s.logs.clear();
-    s.sent.clear();
-    s.fetches.clear();
-    s.rethrown.clear();
-    s.live = 0;
-    s.misuse.clear();
+    clearRecordsLocked(s);
+}
+
+void clearRecords() {
+    State& s = state();
+    Guard guard(s.lock);
+    clearRecordsLocked(s);
 }
 
 void failCall(Call call, std::uint64_t k, Fault fault, bool andAfter) {
@@ -386,7 +407,18 @@ Node createNode(const NodeFunctionTable& table, const std::u16string& className)
     BrokerNode* object = newNodeObject();
     // Called without the lock held: createContext calls back into the broker.
     void* context = table.createContext(nullptr, className.c_str(), object);
+    adoptContext(object, context);
     return Node{object, context};
+}
+
+void adoptContext(BrokerNode* node, void* context) {
+    State& s = state();
+    Guard guard(s.lock);
+    if (BrokerNode* owner = findNode(s, node)) {
+        owner->context = context;
+    } else {
+        s.retainedContexts.push_back(context);
+    }
 }
 
 std::vector<BrokerTerminal*> terminalsOf(BrokerNode* node) {
@@ -423,6 +455,12 @@ void setAttached(BrokerTerminal* terminal, bool attached) {
     if (knownTerminal(s, terminal, "setAttached")) {
         terminal->attached = attached;
     }
+}
+
+bool isAttached(BrokerTerminal* terminal) {
+    State& s = state();
+    Guard guard(s.lock);
+    return knownTerminal(s, terminal, "isAttached") && terminal->attached;
 }
 
 BrokerMessage* makeMessage(const MessageSpec& spec) {

@@ -136,7 +136,11 @@ struct MessageSpec {
 };
 
 // Starts afresh: forgets every object, record, fault and counter; rethrows return again.
+// Node contexts stay held, as the plug-in never releases them.
 BROKERSIM_API void reset();
+// Forgets messages, records, faults and counters but keeps factories, nodes and terminals,
+// so that existing nodes can go on receiving messages.
+BROKERSIM_API void clearRecords();
 
 // Fault injection. `k` counts the calls of that function since the last reset, from 1.
 BROKERSIM_API void failCall(Call call, std::uint64_t k, Fault fault = {}, bool andAfter = false);
@@ -169,6 +173,9 @@ struct Node {
     void* context;
 };
 BROKERSIM_API BrokerNode* newNodeObject();
+// Records the context that createContext returned for a node object; the simulator holds it
+// until the process ends. createNode does this itself.
+BROKERSIM_API void adoptContext(BrokerNode* node, void* context);
 BROKERSIM_API Node createNode(const NodeFunctionTable& table,
                               const std::u16string& className = u"OstrevelNode");
 // The terminals the plug-in created on a node object, in creation order.
@@ -179,6 +186,7 @@ BROKERSIM_API std::u16string terminalName(BrokerTerminal* terminal);
 BROKERSIM_API bool isOutputTerminal(BrokerTerminal* terminal);
 // Output terminals start attached; a test detaches them to model an unwired terminal.
 BROKERSIM_API void setAttached(BrokerTerminal* terminal, bool attached);
+BROKERSIM_API bool isAttached(BrokerTerminal* terminal);
 
 // Messages owned by the test. They do not count as live plug-in messages.
 BROKERSIM_API BrokerMessage* makeMessage(const MessageSpec& spec);

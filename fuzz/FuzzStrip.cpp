@@ -6,31 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "Reference.h"
 #include "SegmentFraming.h"
-
-namespace {
-
-struct Segment {
-    std::size_t dataOffset;
-    std::size_t dataLength;
-};
-
-// The framing rule written out plainly: every LL from 4 to 32,771, segments tiling the body.
-bool referenceWalk(const std::uint8_t* body, std::size_t n, std::vector<Segment>& segments,
-                   std::size_t& badOffset) {
-    std::size_t offset = 0;
-    while (offset < n) {
-        badOffset = offset;
-        if (n - offset < 4) return false;
-        const std::size_t ll = (static_cast<std::size_t>(body[offset]) << 8) | body[offset + 1];
-        if (ll < 4 || ll > 32771 || ll > n - offset) return false;
-        segments.push_back({offset + 4, ll - 4});
-        offset += ll;
-    }
-    return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 1U << 20) return 0;
@@ -40,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto n = static_cast<std::int32_t>(size);
     const ostrevel::FramingResult result = ostrevel::stripSegmentPrefixes(buffer.get(), n);
 
-    std::vector<Segment> segments;
+    std::vector<reference::Segment> segments;
     std::size_t badOffset = 0;
-    const bool valid = referenceWalk(data, size, segments, badOffset);
+    const bool valid = reference::walk(data, size, segments, badOffset);
     if (valid != (result.status == ostrevel::FramingStatus::Ok)) std::abort();
     if (!valid) {
         if (result.output.size != 0 || result.errorOffset != static_cast<std::int32_t>(badOffset))
@@ -51,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (result.output.pointer != buffer.get() || result.output.size < 0 || result.output.size > n)
         std::abort();
-    // Re-wrapping the output along the input's segments gives the input back (ZZ aside).
+    // Re-wrapping the output along the input's segments gives the input's data back.
     std::size_t position = 0;
-    for (const Segment& segment : segments) {
+    for (const reference::Segment& segment : segments) {
         if (std::memcmp(buffer.get() + position, data + segment.dataOffset, segment.dataLength) != 0)
             std::abort();
         position += segment.dataLength;

@@ -33,7 +33,9 @@ class NodeContextTest : public BrokerTest {
 protected:
     void* newNode(const char16_t* className = NODE_CLASS_NAME) {
         nodeObject = brokersim::newNodeObject();
-        return createContext(nullptr, className, nodeObject);
+        void* context = createContext(nullptr, className, nodeObject);
+        brokersim::adoptContext(nodeObject, context);  // held like a broker holds it
+        return context;
     }
     std::u16string get(void* context, const char16_t* name) {
         Buffer buffer;
