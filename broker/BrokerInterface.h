@@ -75,8 +75,8 @@ using AttributeNameAtFunction = std::int32_t (*)(void* context, std::int32_t pos
                                                  char16_t* buffer);
 using SetAttributeFunction = std::int32_t (*)(void* context, const char16_t* name,
                                               const char16_t* value);
-using GetAttributeFunction = std::int32_t (*)(void* context, const char16_t* name,
-                                              char16_t* buffer, std::int32_t lengthInBytes);
+using GetAttributeFunction = std::int32_t (*)(void* context, const char16_t* name, char16_t* buffer,
+                                              std::int32_t lengthInBytes);
 using EvaluateFunction = void (*)(void* context, BrokerMessage* first, BrokerMessage* second,
                                   BrokerMessage* input);
 
@@ -95,10 +95,8 @@ BROKER_API void cniDefineNodeClass(int* rc, BrokerFactory* factory, const char16
                                    NodeFunctionTable* table);
 
 // Terminals of a node object.
-BROKER_API BrokerTerminal* cniCreateInputTerminal(int* rc, BrokerNode* node,
-                                                  const char16_t* name);
-BROKER_API BrokerTerminal* cniCreateOutputTerminal(int* rc, BrokerNode* node,
-                                                   const char16_t* name);
+BROKER_API BrokerTerminal* cniCreateInputTerminal(int* rc, BrokerNode* node, const char16_t* name);
+BROKER_API BrokerTerminal* cniCreateOutputTerminal(int* rc, BrokerNode* node, const char16_t* name);
 
 // Messages and their trees.
 BROKER_API BrokerElement* cniRootElement(int* rc, BrokerMessage* message);
@@ -110,8 +108,8 @@ BROKER_API BrokerElement* cniLastChild(int* rc, BrokerElement* element);
 BROKER_API void cniCopyElementTree(int* rc, BrokerElement* source, BrokerElement* target);
 
 // Element values. The character read's length is the buffer's size as the broker counts it.
-BROKER_API std::int32_t cniElementCharacterValue(int* rc, BrokerElement* element,
-                                                 char16_t* buffer, std::int32_t length);
+BROKER_API std::int32_t cniElementCharacterValue(int* rc, BrokerElement* element, char16_t* buffer,
+                                                 std::int32_t length);
 // Places at most value->size bytes at value->pointer; returns the number placed.
 BROKER_API std::int32_t cniElementByteArrayValue(int* rc, BrokerElement* element,
                                                  const ByteArrayRef* value);
@@ -127,8 +125,8 @@ BROKER_API void cniDeleteMessage(int* rc, BrokerMessage* message);
 
 // Logging: the variable part is a list of const char* inserts closed by a null pointer.
 BROKER_API void cciLog(int* rc, std::int32_t type, const char* module, std::int32_t line,
-                       const char* function, const char16_t* source,
-                       std::uint32_t messageNumber, const char* text, ...);
+                       const char* function, const char16_t* source, std::uint32_t messageNumber,
+                       const char* text, ...);
 
 // Exceptions pending in the broker. rc may be null for the rethrow.
 BROKER_API void cciGetLastExceptionData(int* rc, ExceptionData* record);

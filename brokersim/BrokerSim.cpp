@@ -273,14 +273,25 @@ void clearRecordsLocked(State& s) {
 }  // namespace
 
 const char* callName(Call call) {
-    static constexpr const char* names[CALL_KINDS] = {
-        "cniCreateNodeFactory",     "cniDefineNodeClass",       "cniCreateInputTerminal",
-        "cniCreateOutputTerminal",  "cniRootElement",           "cniGetMessageContext",
-        "cniCreateMessage",         "cniSearchFirstChild",      "cniLastChild",
-        "cniCopyElementTree",       "cniElementCharacterValue", "cniElementByteArrayValue",
-        "cniSetElementByteArrayValue", "cniIsTerminalAttached", "cniPropagate",
-        "cniDeleteMessage",         "cciLog",                   "cciGetLastExceptionData",
-        "cciRethrowLastException"};
+    static constexpr const char* names[CALL_KINDS] = {"cniCreateNodeFactory",
+                                                      "cniDefineNodeClass",
+                                                      "cniCreateInputTerminal",
+                                                      "cniCreateOutputTerminal",
+                                                      "cniRootElement",
+                                                      "cniGetMessageContext",
+                                                      "cniCreateMessage",
+                                                      "cniSearchFirstChild",
+                                                      "cniLastChild",
+                                                      "cniCopyElementTree",
+                                                      "cniElementCharacterValue",
+                                                      "cniElementByteArrayValue",
+                                                      "cniSetElementByteArrayValue",
+                                                      "cniIsTerminalAttached",
+                                                      "cniPropagate",
+                                                      "cniDeleteMessage",
+                                                      "cciLog",
+                                                      "cciGetLastExceptionData",
+                                                      "cciRethrowLastException"};
     return names[static_cast<std::size_t>(call)];
 }
 
@@ -613,8 +624,7 @@ BROKER_API void cniDefineNodeClass(int* rc, BrokerFactory* factory, const char16
     setRc(rc, RC_FAILURE);
 }
 
-BROKER_API BrokerTerminal* cniCreateInputTerminal(int* rc, BrokerNode* node,
-                                                  const char16_t* name) {
+BROKER_API BrokerTerminal* cniCreateInputTerminal(int* rc, BrokerNode* node, const char16_t* name) {
     return createTerminal(rc, node, name, false, Call::CreateInputTerminal,
                           "cniCreateInputTerminal");
 }
@@ -737,8 +747,8 @@ BROKER_API void cniCopyElementTree(int* rc, BrokerElement* source, BrokerElement
     setRc(rc, RC_SUCCESS);
 }
 
-BROKER_API std::int32_t cniElementCharacterValue(int* rc, BrokerElement* element,
-                                                 char16_t* buffer, std::int32_t length) {
+BROKER_API std::int32_t cniElementCharacterValue(int* rc, BrokerElement* element, char16_t* buffer,
+                                                 std::int32_t length) {
     State& s = state();
     Guard guard(s.lock);
     const std::optional<Fault> fault = enter(s, Call::ElementCharacterValue);
@@ -846,8 +856,8 @@ BROKER_API std::int32_t cniPropagate(int* rc, BrokerTerminal* terminal, BrokerMe
         setRc(rc, fault->code);
         return fault->result.value_or(0);
     }
-    s.sent.push_back(Propagation{terminal, terminal->name, first, second, toSend,
-                                 view(*toSend->root)});
+    s.sent.push_back(
+        Propagation{terminal, terminal->name, first, second, toSend, view(*toSend->root)});
     setRc(rc, RC_SUCCESS);
     return fault && fault->result ? *fault->result : 1;
 }
@@ -877,11 +887,18 @@ BROKER_API void cniDeleteMessage(int* rc, BrokerMessage* message) {
 }
 
 BROKER_API void cciLog(int* rc, std::int32_t type, const char* module, std::int32_t line,
-                       const char* function, const char16_t* source,
-                       std::uint32_t messageNumber, const char* text, ...) {
-    LogRecord record{rc != nullptr, type, module != nullptr ? module : "", line,
-                     function != nullptr ? function : "", source != nullptr ? source : u"",
-                     messageNumber, text != nullptr ? text : "", {}, false};
+                       const char* function, const char16_t* source, std::uint32_t messageNumber,
+                       const char* text, ...) {
+    LogRecord record{rc != nullptr,
+                     type,
+                     module != nullptr ? module : "",
+                     line,
+                     function != nullptr ? function : "",
+                     source != nullptr ? source : u"",
+                     messageNumber,
+                     text != nullptr ? text : "",
+                     {},
+                     false};
     std::va_list inserts;
     va_start(inserts, text);
     for (int i = 0; i < MAX_LOG_INSERTS; ++i) {

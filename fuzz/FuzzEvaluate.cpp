@@ -94,10 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t formatMode = input.byte();
     auto format = [&](std::uint8_t mode) -> std::u16string {
         switch (mode % 4) {
-            case 0: return u"MQIMS   ";
-            case 1: return u"MQIMSVS ";
-            case 2: return input.wideText(90);
-            default: return u"MQSTR   ";
+            case 0:
+                return u"MQIMS   ";
+            case 1:
+                return u"MQIMSVS ";
+            case 2:
+                return input.wideText(90);
+            default:
+                return u"MQSTR   ";
         }
     };
     const std::u16string mqmd = format(formatMode);
@@ -166,7 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             // A converted message: only ever to "out", with a correctly reframed body.
             check(p.terminalName == u"out" && before.body.has_value() && p.copy.body.has_value());
-            const auto expected = toIms ? reference::wrap(*before.body) : reference::strip(*before.body);
+            const auto expected =
+                toIms ? reference::wrap(*before.body) : reference::strip(*before.body);
             check(expected.has_value() && *expected == *p.copy.body);
         }
     }
@@ -187,11 +192,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!fits || !frames) outcome = reference::Outcome::Fail;
         }
         const std::u16string terminal = outcome == reference::Outcome::Fail ? u"failure" : u"out";
-        const bool hasHandle = !(nodeIndex == 1 && terminal == u"out") &&
-                               !(nodeIndex == 2 && terminal == u"failure");
+        const bool hasHandle =
+            !(nodeIndex == 1 && terminal == u"out") && !(nodeIndex == 2 && terminal == u"failure");
         BrokerTerminal* handle = brokersim::terminalNamed(node.object, terminal);
-        const bool attached = hasHandle && handle != nullptr &&
-                              brokersim::isAttached(handle);
+        const bool attached = hasHandle && handle != nullptr && brokersim::isAttached(handle);
         check(sent.size() == (attached ? 1U : 0U));
         if (attached) check(sent[0].terminalName == terminal);
         check(logs.size() == (attached || !hasHandle ? 1U : 0U));

@@ -31,8 +31,8 @@ public:
             const std::uint8_t low = byte();
             const std::uint8_t kind = byte();
             char16_t c = low;
-            if (kind >= 0xF0) c = static_cast<char16_t>(0x100 | low);         // 256 or more
-            if (kind >= 0xFC) c = static_cast<char16_t>((kind << 8) | low);   // anywhere
+            if (kind >= 0xF0) c = static_cast<char16_t>(0x100 | low);        // 256 or more
+            if (kind >= 0xFC) c = static_cast<char16_t>((kind << 8) | low);  // anywhere
             text.push_back(c == 0 ? u' ' : c);
         }
         return text;

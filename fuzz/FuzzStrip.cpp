@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Re-wrapping the output along the input's segments gives the input's data back.
     std::size_t position = 0;
     for (const reference::Segment& segment : segments) {
-        if (std::memcmp(buffer.get() + position, data + segment.dataOffset, segment.dataLength) != 0)
+        if (std::memcmp(buffer.get() + position, data + segment.dataOffset, segment.dataLength) !=
+            0)
             std::abort();
         position += segment.dataLength;
     }

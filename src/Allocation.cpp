@@ -12,18 +12,25 @@ namespace ostrevel {
 #if defined(OSTREVEL_ALLOCATION_SEAM)
 namespace {
 
-std::atomic<std::uint64_t> attemptCount{0};
-std::atomic<std::int64_t> liveCount{0};
-std::atomic<std::uint64_t> failAt{0};
-std::atomic<bool> failAfter{false};
+struct SeamState {
+    std::atomic<std::uint64_t> attempts{0};
+    std::atomic<std::int64_t> live{0};
+    std::atomic<std::uint64_t> failAt{0};  // 1-based attempt number; 0: none
+    std::atomic<bool> failAfter{false};
+};
+
+SeamState& seam() noexcept {
+    static SeamState state;
+    return state;
+}
 
 // True when the allocation with this 1-based number is planned to fail.
 bool plannedToFail(std::uint64_t number) noexcept {
-    const std::uint64_t k = failAt.load();
+    const std::uint64_t k = seam().failAt.load();
     if (k == 0) {
         return false;
     }
-    return failAfter.load() ? number >= k : number == k;
+    return seam().failAfter.load() ? number >= k : number == k;
 }
 
 }  // namespace
@@ -31,27 +38,31 @@ bool plannedToFail(std::uint64_t number) noexcept {
 namespace allocation_seam {
 
 void failAllocation(std::uint64_t k, bool andAfter) noexcept {
-    failAfter.store(andAfter);
-    failAt.store(k == 0 ? 0 : attemptCount.load() + k);
+    seam().failAfter.store(andAfter);
+    seam().failAt.store(k == 0 ? 0 : seam().attempts.load() + k);
 }
 
 void reset() noexcept {
-    failAt.store(0);
-    failAfter.store(false);
-    attemptCount.store(0);
-    liveCount.store(0);
+    seam().failAt.store(0);
+    seam().failAfter.store(false);
+    seam().attempts.store(0);
+    seam().live.store(0);
 }
 
-std::uint64_t attempts() noexcept { return attemptCount.load(); }
+std::uint64_t attempts() noexcept {
+    return seam().attempts.load();
+}
 
-std::int64_t liveBlocks() noexcept { return liveCount.load(); }
+std::int64_t liveBlocks() noexcept {
+    return seam().live.load();
+}
 
 }  // namespace allocation_seam
 #endif
 
 void* allocateBlock(std::size_t bytes) noexcept {
 #if defined(OSTREVEL_ALLOCATION_SEAM)
-    if (plannedToFail(++attemptCount)) {
+    if (plannedToFail(++seam().attempts)) {
         return nullptr;
     }
 #endif
@@ -59,7 +70,7 @@ void* allocateBlock(std::size_t bytes) noexcept {
     void* block = ::operator new(bytes == 0 ? 1 : bytes, std::nothrow);
 #if defined(OSTREVEL_ALLOCATION_SEAM)
     if (block != nullptr) {
-        ++liveCount;
+        ++seam().live;
     }
 #endif
     return block;
@@ -70,7 +81,7 @@ void releaseBlock(void* block) noexcept {
         return;
     }
 #if defined(OSTREVEL_ALLOCATION_SEAM)
-    --liveCount;
+    --seam().live;
 #endif
     ::operator delete(block);
 }

@@ -26,6 +26,7 @@ constexpr const char* sourceBaseName(const char* path) {
 // broker's code is left in *rc and not examined.
 inline void writeLogEntry(int* rc, std::int32_t type, const char* module, std::int32_t line,
                           const char* function, std::uint32_t messageNumber, const char* text) {
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg): the broker's log call is variadic
     cciLog(rc, type, module, line, function, LOG_MESSAGE_SOURCE, messageNumber, text,
            static_cast<const char*>(nullptr));
 }

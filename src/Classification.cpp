@@ -59,7 +59,8 @@ NodePolicy decodePolicy(const char16_t* msgtypesValue, const char16_t* direction
         policy.acceptOthers = false;
         policy.iihOnly = false;
     }
-    policy.direction = beginsWith(direction, DIRECTION_TOIMS) ? Direction::ToIms : Direction::FromIms;
+    policy.direction =
+        beginsWith(direction, DIRECTION_TOIMS) ? Direction::ToIms : Direction::FromIms;
     return policy;
 }
 

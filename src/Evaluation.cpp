@@ -31,29 +31,49 @@ inline constexpr char16_t ELEMENT_MQMD[] = u"MQMD";
 inline constexpr char16_t ELEMENT_MQIIH[] = u"MQIIH";
 inline constexpr char16_t ELEMENT_FORMAT[] = u"Format";
 
-// Deletes the output message when the call ends, however it ends.
-struct OutputMessage {
-    BrokerMessage* message = nullptr;
+// Holds the output message and deletes it when the call ends, however it ends.
+class OutputMessage {
+public:
     OutputMessage() = default;
     OutputMessage(const OutputMessage&) = delete;
+    OutputMessage(OutputMessage&&) = delete;
     OutputMessage& operator=(const OutputMessage&) = delete;
+    OutputMessage& operator=(OutputMessage&&) = delete;
     ~OutputMessage() {
-        if (message != nullptr) {
-            cniDeleteMessage(nullptr, message);
+        if (message_ != nullptr) {
+            cniDeleteMessage(nullptr, message_);
         }
     }
+    void hold(BrokerMessage* message) { message_ = message; }
+    [[nodiscard]] BrokerMessage* get() const { return message_; }
+
+private:
+    BrokerMessage* message_ = nullptr;
 };
 
-// Releases the work buffer when the call ends, however it ends.
-struct WorkBuffer {
-    std::uint8_t* start = nullptr;
+// Holds the work buffer and releases it when the call ends, however it ends.
+class WorkBuffer {
+public:
     WorkBuffer() = default;
     WorkBuffer(const WorkBuffer&) = delete;
+    WorkBuffer(WorkBuffer&&) = delete;
     WorkBuffer& operator=(const WorkBuffer&) = delete;
-    ~WorkBuffer() { releaseBlock(start); }
+    WorkBuffer& operator=(WorkBuffer&&) = delete;
+    ~WorkBuffer() { releaseBlock(start_); }
+    // Allocates `bytes` bytes; returns false when the heap cannot supply them.
+    bool allocate(std::size_t bytes) {
+        start_ = static_cast<std::uint8_t*>(allocateBlock(bytes));
+        return start_ != nullptr;
+    }
+    [[nodiscard]] std::uint8_t* start() const { return start_; }
+
+private:
+    std::uint8_t* start_ = nullptr;
 };
 
-bool failed(int rc, const void* handle) { return rc != RC_SUCCESS || handle == nullptr; }
+bool failed(int rc, const void* handle) {
+    return rc != RC_SUCCESS || handle == nullptr;
+}
 
 void logEntry(int& rc, std::int32_t type, std::int32_t line, const char* text) {
     writeLogEntry(&rc, type, MODULE_NAME, line, LOG_FUNCTION_EVALUATE, MSG_LOG_NUMBER, text);
@@ -100,25 +120,23 @@ BrokerElement* bodyElement(int& rc, BrokerElement* root) {
 
 // Reads the input body into a new work buffer, reframes it for `direction` and writes it
 // to the output body. Returns false on any failure; the buffer then still goes with `work`.
-bool convertBody(int& rc, BrokerElement* inputBody, BrokerElement* outputBody,
-                 Direction direction, std::int32_t capacity, WorkBuffer& work) {
+bool convertBody(int& rc, BrokerElement* inputBody, BrokerElement* outputBody, Direction direction,
+                 std::int32_t capacity, WorkBuffer& work) {
     if (capacity < 0) {
         return false;  // no usable capacity
     }
     const std::size_t reserved = direction == Direction::ToIms ? SEGMENT_PREFIX_BYTES : 0;
-    work.start = static_cast<std::uint8_t*>(
-        allocateBlock(static_cast<std::size_t>(capacity) + reserved));
-    if (work.start == nullptr) {
+    if (!work.allocate(static_cast<std::size_t>(capacity) + reserved)) {
         return false;
     }
-    const ByteArrayRef readInto{work.start + reserved, capacity};
+    std::uint8_t* const start = work.start();
+    const ByteArrayRef readInto{start + reserved, capacity};
     const std::int32_t n = cniElementByteArrayValue(&rc, inputBody, &readInto);
     if (rc != RC_SUCCESS || n < 0 || n > capacity) {
         return false;  // a count outside the buffer is never trusted
     }
-    const FramingResult framed = direction == Direction::ToIms
-                                     ? addSegmentPrefix(work.start, n)
-                                     : stripSegmentPrefixes(work.start, n);
+    const FramingResult framed =
+        direction == Direction::ToIms ? addSegmentPrefix(start, n) : stripSegmentPrefixes(start, n);
     if (framed.status != FramingStatus::Ok) {
         return false;
     }
@@ -137,21 +155,22 @@ Outcome classifyAndConvert(int& rc, BrokerMessage* input, const NodePolicy& poli
     if (messageContext == nullptr) {  // its code is not consulted
         return Outcome::Fail;
     }
-    output.message = cniCreateMessage(&rc, messageContext);
-    if (failed(rc, output.message)) {
+    output.hold(cniCreateMessage(&rc, messageContext));
+    if (failed(rc, output.get())) {
         return Outcome::Fail;
     }
-    BrokerElement* outputRoot = cniRootElement(&rc, output.message);
+    BrokerElement* outputRoot = cniRootElement(&rc, output.get());
     if (failed(rc, outputRoot)) {
         return Outcome::Fail;
     }
 
-    FormatBuffers formats;
+    FormatBuffers formats{};
     if (!readFormat(rc, inputRoot, ELEMENT_MQMD, formats)) {
         return Outcome::Fail;
     }
     IihReadState iihState{&rc, inputRoot};
-    const Outcome outcome = classifyMessage(policy, formats, IihFormatSource{readIihFormat, &iihState});
+    const Outcome outcome =
+        classifyMessage(policy, formats, IihFormatSource{readIihFormat, &iihState});
     if (outcome != Outcome::Convert) {
         return outcome;
     }
@@ -200,7 +219,7 @@ void route(int& rc, const NodeContext* context, Outcome outcome, BrokerMessage* 
         return;
     }
     if (rc == RC_EXCEPTION) {
-        ExceptionData exceptionData;  // filled by the broker, never read
+        ExceptionData exceptionData{};  // filled by the broker, never read
         cciGetLastExceptionData(&rc, &exceptionData);
         cciRethrowLastException(nullptr);
     }
@@ -232,7 +251,7 @@ void evaluate(void* contextPointer, BrokerMessage* first, BrokerMessage* second,
     OutputMessage output;
 
     const Outcome outcome = classifyAndConvert(rc, input, policy, capacity, output, work);
-    BrokerMessage* toSend = outcome == Outcome::Convert ? output.message : input;
+    BrokerMessage* toSend = outcome == Outcome::Convert ? output.get() : input;
     route(rc, context, outcome, first, second, toSend);
 }
 

@@ -14,7 +14,11 @@ namespace {
 template <typename T>
 T* allocateRecord() noexcept {
     void* block = allocateBlock(sizeof(T));
-    return block == nullptr ? nullptr : new (block) T{};
+    if (block == nullptr) {
+        return nullptr;
+    }
+    // Placement new starts the record's life in the block; the context family owns it.
+    return new (block) T{};  // NOLINT(cppcoreguidelines-owning-memory)
 }
 
 NodeAttribute* findAttribute(const NodeContext* context, const char16_t* name) noexcept {
@@ -35,7 +39,7 @@ using CreateTerminalCall = BrokerTerminal* (*)(int*, BrokerNode*, const char16_t
 // Builds a terminal record, asks the broker for the terminal and appends the record.
 NodeTerminal* addTerminal(NodeContext* context, const char16_t* name, CreateTerminalCall create,
                           NodeTerminal*& head, NodeTerminal*& tail) noexcept {
-    NodeTerminal* record = allocateRecord<NodeTerminal>();
+    auto* record = allocateRecord<NodeTerminal>();
     if (record == nullptr) {
         return nullptr;
     }
@@ -51,15 +55,18 @@ NodeTerminal* addTerminal(NodeContext* context, const char16_t* name, CreateTerm
     return record;
 }
 
-bool isAsciiBlank(char16_t c) noexcept { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+bool isAsciiBlank(char16_t c) noexcept {
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
 
-bool isAsciiDigit(char16_t c) noexcept { return c >= u'0' && c <= u'9'; }
+bool isAsciiDigit(char16_t c) noexcept {
+    return c >= u'0' && c <= u'9';
+}
 
 }  // namespace
 
-void* createContext(BrokerFactory* /*ignored*/, const char16_t* className,
-                    BrokerNode* nodeObject) {
-    NodeContext* context = allocateRecord<NodeContext>();
+void* createContext(BrokerFactory* /*ignored*/, const char16_t* className, BrokerNode* nodeObject) {
+    auto* context = allocateRecord<NodeContext>();
     if (context == nullptr) {
         return nullptr;
     }
@@ -79,7 +86,7 @@ void* createContext(BrokerFactory* /*ignored*/, const char16_t* className,
 }
 
 NodeAttribute* addAttribute(NodeContext* context, const char16_t* name, std::int32_t type) {
-    NodeAttribute* attribute = allocateRecord<NodeAttribute>();
+    auto* attribute = allocateRecord<NodeAttribute>();
     if (attribute == nullptr) {
         return nullptr;
     }
@@ -140,7 +147,7 @@ std::int32_t setAttribute(void* context, const char16_t* name, const char16_t* v
     }
     // Cut to 127 characters so the stored text is always terminated within the store, and
     // clear what follows so no earlier, longer value lingers behind the terminator.
-    char16_t* store = static_cast<char16_t*>(attribute->store);
+    auto* store = static_cast<char16_t*>(attribute->store);
     const std::size_t length = wideLength(text, STRING_STORE_CHARS - 1);
     std::memcpy(store, text, length * sizeof(char16_t));
     std::memset(store + length, 0, (STRING_STORE_CHARS - length) * sizeof(char16_t));
@@ -166,7 +173,8 @@ std::int32_t getAttribute(void* context, const char16_t* name, char16_t* buffer,
         std::memcpy(buffer, text, length < textBytes ? length : textBytes);
         return NODE_OK;
     }
-    std::memcpy(buffer, attribute->store, length < STRING_STORE_BYTES ? length : STRING_STORE_BYTES);
+    std::memcpy(buffer, attribute->store,
+                length < STRING_STORE_BYTES ? length : STRING_STORE_BYTES);
     return NODE_OK;
 }
 
@@ -209,7 +217,7 @@ std::int32_t parseDecimal(const char16_t* text) {
 
 std::size_t formatDecimal(std::int32_t value, char16_t* buffer) {
     // Work on the magnitude as unsigned so that the most negative value needs no special case.
-    std::uint32_t magnitude = static_cast<std::uint32_t>(value);
+    auto magnitude = static_cast<std::uint32_t>(value);
     if (value < 0) {
         magnitude = 0U - magnitude;
     }

@@ -16,11 +16,14 @@ namespace {
 // The source module named in log entries.
 constexpr const char* MODULE_NAME = sourceBaseName(__FILE__);
 
-NodeFunctionTable functionTable;
+// The library's one process-wide variable: the broker keeps its address for the class.
+NodeFunctionTable functionTable;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 }  // namespace
 
-const NodeFunctionTable& nodeFunctionTable() { return functionTable; }
+const NodeFunctionTable& nodeFunctionTable() {
+    return functionTable;
+}
 
 }  // namespace ostrevel
 
@@ -45,7 +48,7 @@ extern "C" PLUGIN_EXPORT BrokerFactory* bipGetMessageflowNodeFactory(void) {
     BrokerFactory* factory = cniCreateNodeFactory(&rc, factoryName);
     if (factory == nullptr) {
         if (rc == RC_EXCEPTION) {
-            ExceptionData exceptionData;  // filled by the broker, never read
+            ExceptionData exceptionData{};  // filled by the broker, never read
             cciGetLastExceptionData(&rc, &exceptionData);
             cciRethrowLastException(&rc);
         }

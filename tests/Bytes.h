@@ -11,7 +11,9 @@ namespace ostrevel_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+inline Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 // Bytes from hex text such as "00 07 00 00 41".
 inline Bytes hexBytes(const std::string& hex) {

@@ -30,11 +30,20 @@ TEST(Classification, DecodesMsgtypesByLeadingKeyword) {
         bool iihOnly;
     };
     const Case cases[] = {
-        {u"ANY", true, false},       {u"ANYTHING", true, false},   {u"IMSIIH", false, true},
-        {u"IMSIIHX", false, true},   {u"ALLIMS", false, false},    {u"ALLIMSX", false, false},
-        {u"", true, false},          {u"any", true, false},        {u"imsiih", true, false},
-        {u"allims", true, false},    {u" IMSIIH", true, false},    {u"AN", true, false},
-        {u"IMSII", true, false},     {u"OTHER", true, false},
+        {u"ANY", true, false},
+        {u"ANYTHING", true, false},
+        {u"IMSIIH", false, true},
+        {u"IMSIIHX", false, true},
+        {u"ALLIMS", false, false},
+        {u"ALLIMSX", false, false},
+        {u"", true, false},
+        {u"any", true, false},
+        {u"imsiih", true, false},
+        {u"allims", true, false},
+        {u" IMSIIH", true, false},
+        {u"AN", true, false},
+        {u"IMSII", true, false},
+        {u"OTHER", true, false},
         {u"I\u0100MSIIH", true, false},  // narrowed to "I" only
         {u"IMSIIH\u0100", false, true},  // the keyword is whole before the wide character
     };
@@ -50,9 +59,9 @@ TEST(Classification, DecodesDirection) {
         std::u16string direction;
         Direction expected;
     };
-    const Case cases[] = {{u"TOIMS", Direction::ToIms},    {u"TOIMSX", Direction::ToIms},
-                          {u"toims", Direction::FromIms},  {u"TOIM", Direction::FromIms},
-                          {u" TOIMS", Direction::FromIms}, {u"", Direction::FromIms},
+    const Case cases[] = {{u"TOIMS", Direction::ToIms},     {u"TOIMSX", Direction::ToIms},
+                          {u"toims", Direction::FromIms},   {u"TOIM", Direction::FromIms},
+                          {u" TOIMS", Direction::FromIms},  {u"", Direction::FromIms},
                           {u"FROMIMS", Direction::FromIms}, {u"TO\u0149IMS", Direction::FromIms}};
     for (const Case& c : cases) {
         EXPECT_EQ(policyFor(u"ANY", c.direction).direction, c.expected)
@@ -76,18 +85,26 @@ TEST(Classification, FormatMatchesLeadingParts) {
         bool matchesImsvs;
     };
     const Case cases[] = {
-        {u"MQIMS   ", true, false},  {u"MQIMS", true, true},     {u"MQIMSVS ", false, true},
-        {u"MQIMSVS", false, true},   {u"MQIMS ", true, false},   {u"", true, true},
-        {u"MQ", true, true},         {u"MQIMSVS  ", false, false}, {u"MQIMS    ", false, false},
-        {u"mqims   ", false, false}, {u"MQSTR   ", false, false},
-        {u"MQ\u0130MS   ", false, false},                // a wide character: matches neither
-        {std::u16string(79, u' '), false, false},         // long: never matches
-        {std::u16string(80, u'M'), false, false},         // no terminator within 80 bytes
-        {std::u16string(150, u'M'), false, false},        // longer than the narrowed part
+        {u"MQIMS   ", true, false},
+        {u"MQIMS", true, true},
+        {u"MQIMSVS ", false, true},
+        {u"MQIMSVS", false, true},
+        {u"MQIMS ", true, false},
+        {u"", true, true},
+        {u"MQ", true, true},
+        {u"MQIMSVS  ", false, false},
+        {u"MQIMS    ", false, false},
+        {u"mqims   ", false, false},
+        {u"MQSTR   ", false, false},
+        {u"MQ\u0130MS   ", false, false},           // a wide character: matches neither
+        {std::u16string(79, u' '), false, false},   // long: never matches
+        {std::u16string(80, u'M'), false, false},   // no terminator within 80 bytes
+        {std::u16string(150, u'M'), false, false},  // longer than the narrowed part
     };
     for (const Case& c : cases) {
         const FormatBuffers buffers = formatText(c.value);
-        EXPECT_EQ(formatMatches(buffers.text, FORMAT_IMS), c.matchesIms) << brokersim::narrow(c.value);
+        EXPECT_EQ(formatMatches(buffers.text, FORMAT_IMS), c.matchesIms)
+            << brokersim::narrow(c.value);
         EXPECT_EQ(formatMatches(buffers.text, FORMAT_IMSVS), c.matchesImsvs)
             << brokersim::narrow(c.value);
     }

@@ -106,8 +106,8 @@ TEST_F(EvaluationTest, ConvertedMessageKeepsEveryHeaderAndIsDeletedAfterSending)
     ASSERT_EQ(run.terminal, u"out");
     EXPECT_EQ(run.sentBody, JOINED);
     const auto sent = brokersim::propagations().back().copy;
-    EXPECT_EQ(sent.childNames, (std::vector<std::u16string>{u"Properties", u"MQMD", u"MQIIH",
-                                                             u"MQRFH2", u"BLOB"}));
+    EXPECT_EQ(sent.childNames,
+              (std::vector<std::u16string>{u"Properties", u"MQMD", u"MQIIH", u"MQRFH2", u"BLOB"}));
     EXPECT_EQ(sent.mqmdFormat, u"MQIMS   ");
     EXPECT_EQ(brokersim::callCount(Call::CreateMessage), 1U);
     EXPECT_EQ(brokersim::callCount(Call::DeleteMessage), 1U);
@@ -125,8 +125,8 @@ TEST_F(EvaluationTest, MissingHeadersAndFormatsFail) {
     iihWithoutFormat.withIih = true;
     brokersim::MessageSpec noBody = message(u"MQIMSVS ", std::nullopt, BODY);
     noBody.withBody = false;
-    for (const auto& spec : {noMqmd, noFormat, iihWithoutFormat, noBody,
-                             message(u"", std::nullopt, BODY)}) {
+    for (const auto& spec :
+         {noMqmd, noFormat, iihWithoutFormat, noBody, message(u"", std::nullopt, BODY)}) {
         const RunResult run = node->run(spec);
         EXPECT_EQ(run.terminal, u"failure");
         EXPECT_TRUE(run.sentInput);
@@ -261,7 +261,8 @@ TEST_F(EvaluationTest, AttachmentAndPropagationCodes) {
     const Case cases[] = {
         {"attach 1", Call::IsTerminalAttached, 1, false, false, notPropagated, 0, 0},
         {"attach 64", Call::IsTerminalAttached, RC_EXCEPTION, false, false, std::nullopt, 0, 1},
-        {"attach 64 throws", Call::IsTerminalAttached, RC_EXCEPTION, true, false, std::nullopt, 0, 1},
+        {"attach 64 throws", Call::IsTerminalAttached, RC_EXCEPTION, true, false, std::nullopt, 0,
+         1},
         {"propagate 1", Call::Propagate, 1, false, false, notPropagated, 0, 0},
         {"propagate 64", Call::Propagate, RC_EXCEPTION, false, false, notPropagated, 1, 1},
         {"propagate 64 throws", Call::Propagate, RC_EXCEPTION, true, false, std::nullopt, 1, 1},
@@ -276,7 +277,8 @@ TEST_F(EvaluationTest, AttachmentAndPropagationCodes) {
             brokersim::failCall(c.call, 1, Fault{c.code, false, {}});
             brokersim::setRethrowMode(c.rethrowThrows ? brokersim::RethrowMode::Throw
                                                       : brokersim::RethrowMode::Return);
-            const RunResult run = node->run(message(convert ? u"MQIMSVS " : u"MQIMS   ", std::nullopt, BODY));
+            const RunResult run =
+                node->run(message(convert ? u"MQIMSVS " : u"MQIMS   ", std::nullopt, BODY));
             EXPECT_EQ(run.threw, c.rethrowThrows);
             EXPECT_EQ(run.terminal.has_value(), c.propagated);
             if (c.log) {
@@ -310,7 +312,8 @@ TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
     };
     const Scenario scenarios[] = {
         {"convert ToIms", u"ANY", u"TOIMS", message(u"MQIMS   ", u"MQIMSVS ", BODY), u"out", false},
-        {"convert FromIms", u"ANY", u"FROMIMS", message(u"MQIMSVS ", std::nullopt, FRAMED), u"out", false},
+        {"convert FromIms", u"ANY", u"FROMIMS", message(u"MQIMSVS ", std::nullopt, FRAMED), u"out",
+         false},
         {"forward", u"ANY", u"TOIMS", message(u"MQSTR   ", std::nullopt, BODY), u"out", true},
         {"fail", u"ALLIMS", u"TOIMS", message(u"MQSTR   ", std::nullopt, BODY), u"failure", true},
     };
@@ -337,7 +340,8 @@ TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
 
         for (std::size_t i = start; i < calls.size(); ++i) {
             const Call call = calls[i];
-            if (call == Call::DeleteMessage) continue;  // a broker that cannot delete leaks by itself
+            if (call == Call::DeleteMessage)
+                continue;  // a broker that cannot delete leaks by itself
             const auto k = static_cast<std::uint64_t>(
                 std::count(calls.begin(), calls.begin() + static_cast<long>(i) + 1, call));
             std::vector<Fault> faults = {Fault{1, false, {}}, Fault{RC_EXCEPTION, false, {}}};
@@ -395,7 +399,8 @@ TEST(EvaluationConcurrency, ManyThreadsOneNodeAndSeveralNodes) {
     constexpr std::uintptr_t TAG_BASE = 1000000;
     // Node 0 wraps under ANY, node 1 strips under ANY, node 2 wraps under ALLIMS.
     auto bodyOf = [](int t, int i) {
-        return Bytes(static_cast<std::size_t>((i * 131 + t) % 2000), static_cast<std::uint8_t>(t + i));
+        return Bytes(static_cast<std::size_t>((i * 131 + t) % 2000),
+                     static_cast<std::uint8_t>(t + i));
     };
     for (bool oneNode : {true, false}) {
         SCOPED_TRACE(oneNode ? "one node" : "three nodes");
@@ -404,7 +409,8 @@ TEST(EvaluationConcurrency, ManyThreadsOneNodeAndSeveralNodes) {
         std::vector<std::unique_ptr<NodeHarness>> nodes;
         for (int n = 0; n < 3; ++n) {
             nodes.push_back(std::make_unique<NodeHarness>(bipGetMessageflowNodeFactory));
-            nodes.back()->configure(n == 2 ? u"ALLIMS" : u"ANY", n == 1 ? u"FROMIMS" : u"TOIMS", 70000);
+            nodes.back()->configure(n == 2 ? u"ALLIMS" : u"ANY", n == 1 ? u"FROMIMS" : u"TOIMS",
+                                    70000);
         }
         const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
         auto nodeFor = [oneNode](int t, int i) { return oneNode ? 0 : (i + t) % 3; };
@@ -416,8 +422,9 @@ TEST(EvaluationConcurrency, ManyThreadsOneNodeAndSeveralNodes) {
                     const int n = nodeFor(t, i);
                     const bool ims = i % 2 == 0;
                     const Bytes data = bodyOf(t, i);
-                    BrokerMessage* input = brokersim::makeMessage(message(
-                        ims ? u"MQIMSVS " : u"MQSTR   ", std::nullopt, ims && n == 1 ? segment(data) : data));
+                    BrokerMessage* input = brokersim::makeMessage(
+                        message(ims ? u"MQIMSVS " : u"MQSTR   ", std::nullopt,
+                                ims && n == 1 ? segment(data) : data));
                     const auto tag = TAG_BASE + static_cast<std::uintptr_t>(t * MESSAGES + i);
                     const NodeHarness& node = *nodes[static_cast<std::size_t>(n)];
                     node.table().evaluate(node.context(), brokersim::opaqueHandle(tag),
@@ -431,7 +438,8 @@ TEST(EvaluationConcurrency, ManyThreadsOneNodeAndSeveralNodes) {
         int wrong = 0;
         const auto sent = brokersim::propagations();
         for (const auto& p : sent) {
-            const auto tag = static_cast<int>((reinterpret_cast<std::uintptr_t>(p.first) - 1) / 2 - TAG_BASE);
+            const auto tag =
+                static_cast<int>((reinterpret_cast<std::uintptr_t>(p.first) - 1) / 2 - TAG_BASE);
             const int t = tag / MESSAGES;
             const int i = tag % MESSAGES;
             const int n = nodeFor(t, i);

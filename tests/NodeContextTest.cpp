@@ -121,16 +121,35 @@ TEST_F(NodeContextTest, IntegerValuesReadBackAsTheirDecimalText) {
         const char16_t* readBack;
     };
     const Case cases[] = {
-        {u"  42", u"42"}, {u"\t7", u"7"}, {u"0042", u"42"}, {u"+7", u"7"}, {u"-12", u"-12"},
-        {u"-0", u"0"}, {u"12abc", u"12"}, {u"12 34", u"12"}, {u"0x10", u"0"}, {u"", u"0"},
-        {u"abc", u"0"}, {u"-", u"0"}, {u"- 5", u"0"}, {u"+-5", u"0"},
-        {u"2147483647", u"2147483647"}, {u"2147483648", u"-2147483648"},
-        {u"4294967297", u"1"}, {u"-2147483648", u"-2147483648"},
+        {u"  42", u"42"},
+        {u"\t7", u"7"},
+        {u"0042", u"42"},
+        {u"+7", u"7"},
+        {u"-12", u"-12"},
+        {u"-0", u"0"},
+        {u"12abc", u"12"},
+        {u"12 34", u"12"},
+        {u"0x10", u"0"},
+        {u"", u"0"},
+        {u"abc", u"0"},
+        {u"-", u"0"},
+        {u"- 5", u"0"},
+        {u"+-5", u"0"},
+        {u"2147483647", u"2147483647"},
+        {u"2147483648", u"-2147483648"},
+        {u"4294967297", u"1"},
+        {u"-2147483648", u"-2147483648"},
         {u"\n\v\f\r 9", u"9"},
         // Longer than 19 characters: the whole text is read.
-        {u"                    123", u"123"}, {u"000000000000000000000042", u"42"},
+        {u"                    123", u"123"},
+        {u"000000000000000000000042", u"42"},
         // Non-ASCII characters are never blanks, signs or digits.
-        {u"\u00A05", u"0"}, {u"\uFF11", u"0"}, {u"4\u0662", u"4"}, {u"\u2212" u"5", u"0"},
+        {u"\u00A05", u"0"},
+        {u"\uFF11", u"0"},
+        {u"4\u0662", u"4"},
+        {u"\u2212"
+         u"5",
+         u"0"},
     };
     void* context = newNode();
     for (const Case& c : cases) {
@@ -167,10 +186,10 @@ TEST_F(NodeContextTest, GetAttributeWritesNoMoreThanTheLengthGiven) {
         std::size_t bytesWritten;
     };
     const Case cases[] = {
-        {u"MSGTYPES", 0, 0},      {u"MSGTYPES", -1, 0},      {u"MSGTYPES", INT32_MIN, 0},
-        {u"MSGTYPES", 5, 5},      {u"MSGTYPES", 6, 6},       {u"MSGTYPES", 8, 8},
-        {u"MSGTYPES", 256, 256},  {u"MSGTYPES", 512, 256},   {u"MAXMSGDATASIZE", -4, 0},
-        {u"MAXMSGDATASIZE", 0, 0}, {u"MAXMSGDATASIZE", 3, 3}, {u"MAXMSGDATASIZE", 22, 22},
+        {u"MSGTYPES", 0, 0},         {u"MSGTYPES", -1, 0},        {u"MSGTYPES", INT32_MIN, 0},
+        {u"MSGTYPES", 5, 5},         {u"MSGTYPES", 6, 6},         {u"MSGTYPES", 8, 8},
+        {u"MSGTYPES", 256, 256},     {u"MSGTYPES", 512, 256},     {u"MAXMSGDATASIZE", -4, 0},
+        {u"MAXMSGDATASIZE", 0, 0},   {u"MAXMSGDATASIZE", 3, 3},   {u"MAXMSGDATASIZE", 22, 22},
         {u"MAXMSGDATASIZE", 23, 23}, {u"MAXMSGDATASIZE", 24, 24}, {u"MAXMSGDATASIZE", 512, 24},
     };
     for (const Case& c : cases) {
@@ -230,8 +249,8 @@ TEST_F(NodeContextTest, EveryAllocationOfCreateContextCanFail) {
         std::vector<std::u16string> attributes;
         std::vector<std::u16string> terminals;
     };
-    const std::vector<std::u16string> allAttributes = {u"MSGTYPES", u"DIRECTION",
-                                                       u"MAXMSGDATASIZE", u"DEBUG"};
+    const std::vector<std::u16string> allAttributes = {u"MSGTYPES", u"DIRECTION", u"MAXMSGDATASIZE",
+                                                       u"DEBUG"};
     const std::vector<std::u16string> allTerminals = {u"in", u"out", u"failure"};
     for (std::uint64_t k = 1; k <= allocations; ++k) {
         brokersim::reset();
@@ -273,7 +292,8 @@ TEST_F(NodeContextTest, EveryAllocationOfCreateContextCanFail) {
 }
 
 TEST(DecimalConversion, FormatThenParseGivesTheSameInteger) {
-    const std::int32_t values[] = {0, 1, -1, 9, 10, -10, 42, 99999, 2147483647, -2147483647,
+    const std::int32_t values[] = {0,         1,          -1,         9,          10,
+                                   -10,       42,         99999,      2147483647, -2147483647,
                                    INT32_MIN, 1000000000, -1000000000};
     for (std::int32_t value : values) {
         char16_t text[DECIMAL_TEXT_CHARS];

@@ -85,9 +85,9 @@ public:
         const auto logs = brokersim::logRecords();
         result.logs.assign(logs.begin() + static_cast<long>(logsBefore), logs.end());
         const brokersim::MessageView after = brokersim::viewMessage(input);
-        result.inputUnchanged = after.body == before.body && after.childNames == before.childNames &&
-                                after.mqmdFormat == before.mqmdFormat &&
-                                after.iihFormat == before.iihFormat;
+        result.inputUnchanged =
+            after.body == before.body && after.childNames == before.childNames &&
+            after.mqmdFormat == before.mqmdFormat && after.iihFormat == before.iihFormat;
         return result;
     }
 
@@ -99,8 +99,7 @@ private:
 };
 
 inline brokersim::MessageSpec message(const std::optional<std::u16string>& mqmd,
-                                      const std::optional<std::u16string>& iih,
-                                      const Bytes& body) {
+                                      const std::optional<std::u16string>& iih, const Bytes& body) {
     brokersim::MessageSpec spec;
     spec.withMqmd = true;
     spec.mqmdFormat = mqmd;

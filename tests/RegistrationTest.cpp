@@ -29,8 +29,8 @@ TEST_F(RegistrationTest, CreatesTheFactoryAndDefinesTheNodeClass) {
     expectTableFilled();
     EXPECT_EQ(brokersim::factoryNames(), std::vector<std::u16string>{u"OstrevelFactory"});
     EXPECT_EQ(brokersim::definedTable(factory, u"OstrevelNode"), &ostrevel::nodeFunctionTable());
-    EXPECT_EQ(brokersim::trace(), (std::vector<Call>{Call::Log, Call::CreateNodeFactory,
-                                                     Call::DefineNodeClass}));
+    EXPECT_EQ(brokersim::trace(),
+              (std::vector<Call>{Call::Log, Call::CreateNodeFactory, Call::DefineNodeClass}));
     const auto logs = brokersim::logRecords();
     ASSERT_EQ(logs.size(), 1U);
     EXPECT_TRUE(logs[0].rcGiven);

@@ -21,7 +21,8 @@ struct Stripped {
 Stripped strip(const Bytes& body) {
     auto buffer = std::make_unique<std::uint8_t[]>(body.size() + 1);  // +1: never 0 bytes
     std::copy(body.begin(), body.end(), buffer.get());
-    const FramingResult result = stripSegmentPrefixes(buffer.get(), static_cast<std::int32_t>(body.size()));
+    const FramingResult result =
+        stripSegmentPrefixes(buffer.get(), static_cast<std::int32_t>(body.size()));
     EXPECT_EQ(result.output.pointer, buffer.get());
     EXPECT_GE(result.output.size, 0);
     EXPECT_LE(result.output.size, static_cast<std::int32_t>(body.size()));
@@ -41,8 +42,8 @@ TEST(SegmentFraming, WrapsTheWholeBodyIntoOneSegment) {
         std::size_t bodySize;
         std::uint8_t ll0, ll1;
     };
-    const Case cases[] = {{0, 0x00, 0x04}, {3, 0x00, 0x07}, {80, 0x00, 0x54}, {32763, 0x7F, 0xFF},
-                          {32764, 0x80, 0x00}, {32767, 0x80, 0x03}};
+    const Case cases[] = {{0, 0x00, 0x04},     {3, 0x00, 0x07},     {80, 0x00, 0x54},
+                          {32763, 0x7F, 0xFF}, {32764, 0x80, 0x00}, {32767, 0x80, 0x03}};
     for (const Case& c : cases) {
         Bytes body(c.bodySize);
         for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 7);
@@ -83,10 +84,12 @@ TEST(SegmentFraming, StripsValidBodies) {
     };
     const Bytes full(32767, 0x5A);
     const Case cases[] = {
-        {"worked example", hexBytes("00 07 00 00 41 42 43 00 06 00 00 44 45"), hexBytes("41 42 43 44 45")},
+        {"worked example", hexBytes("00 07 00 00 41 42 43 00 06 00 00 44 45"),
+         hexBytes("41 42 43 44 45")},
         {"empty body", {}, {}},
         {"ZZ ignored", hexBytes("00 07 12 34 41 42 43"), hexBytes("41 42 43")},
-        {"empty segment between", hexBytes("00 05 00 00 41 00 04 00 00 00 05 00 00 42"), hexBytes("41 42")},
+        {"empty segment between", hexBytes("00 05 00 00 41 00 04 00 00 00 05 00 00 42"),
+         hexBytes("41 42")},
         {"only empty segments", hexBytes("00 04 00 00 00 04 00 00 00 04 00 00"), {}},
         {"largest segment", segment(full), full},
         {"largest then small", concat({segment(full), segment(bytesOf("xy"))}),
@@ -146,7 +149,8 @@ TEST(SegmentFraming, WrapThenStripRoundTrips) {
         Bytes buffer;
         const FramingResult wrapped = wrap(body, buffer);
         ASSERT_EQ(wrapped.status, FramingStatus::Ok);
-        const Stripped stripped = strip(Bytes(buffer.begin(), buffer.begin() + wrapped.output.size));
+        const Stripped stripped =
+            strip(Bytes(buffer.begin(), buffer.begin() + wrapped.output.size));
         ASSERT_EQ(stripped.status, FramingStatus::Ok) << size;
         ASSERT_EQ(stripped.output, body) << size;
     }

@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot load %s: %s\n", argv[1], dlerror());
         return 2;
     }
-    auto getFactory = reinterpret_cast<BrokerFactory* (*)()>(
-        dlsym(plugin, "bipGetMessageflowNodeFactory"));
+    auto getFactory =
+        reinterpret_cast<BrokerFactory* (*)()>(dlsym(plugin, "bipGetMessageflowNodeFactory"));
     if (getFactory == nullptr) {
         std::fprintf(stderr, "%s has no bipGetMessageflowNodeFactory\n", argv[1]);
         return 2;
@@ -80,8 +80,8 @@ int main(int argc, char** argv) {
         const auto sent = brokersim::propagations();
         std::printf("  %s\n    in:  %s\n", sample.what, hex(sample.spec.body).c_str());
         if (sent.size() > before) {
-            std::printf("    out: %s-> \"%s\"\n", hex(sent.back().copy.body.value_or(
-                                                       std::vector<std::uint8_t>{})).c_str(),
+            std::printf("    out: %s-> \"%s\"\n",
+                        hex(sent.back().copy.body.value_or(std::vector<std::uint8_t>{})).c_str(),
                         brokersim::narrow(sent.back().terminalName).c_str());
         }
         std::printf("    log: %s\n", brokersim::logRecords().back().text.c_str());
