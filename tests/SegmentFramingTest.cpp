@@ -19,7 +19,7 @@ struct Stripped {
 };
 
 Stripped strip(const Bytes& body) {
-    auto buffer = std::make_unique<std::uint8_t[]>(body.size() + 1);  // +1: never 0 bytes
+    auto buffer = std::make_unique<std::uint8_t[]>(body.size());
     std::copy(body.begin(), body.end(), buffer.get());
     const FramingResult result =
         stripSegmentPrefixes(buffer.get(), static_cast<std::int32_t>(body.size()));
