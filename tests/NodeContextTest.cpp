@@ -213,6 +213,27 @@ TEST_F(NodeContextTest, GetAttributeWritesNoMoreThanTheLengthGiven) {
     EXPECT_EQ(std::u16string(text.data(), 4), u"ANY4");  // no terminator within 6 bytes
 }
 
+// A broker that passes null pointers gets "no such attribute" or none, never a crash.
+TEST_F(NodeContextTest, NullArgumentsAreAnsweredNotFollowed) {
+    void* context = newNode();
+    Buffer buffer;
+    EXPECT_EQ(attributeNameAt(nullptr, 0, buffer.data()), NODE_NOT_FOUND);
+    EXPECT_EQ(attributeNameAt(context, 0, nullptr), NODE_NOT_FOUND);
+    EXPECT_EQ(setAttribute(nullptr, u"MSGTYPES", u"ANY"), NODE_NOT_FOUND);
+    EXPECT_EQ(setAttribute(context, nullptr, u"ANY"), NODE_NOT_FOUND);
+    EXPECT_EQ(getAttribute(context, nullptr, buffer.data(), 512), NODE_NOT_FOUND);
+    EXPECT_EQ(getAttribute(context, u"MSGTYPES", nullptr, 512), NODE_OK);  // nothing written
+    EXPECT_TRUE(buffer.untouched());
+    EXPECT_EQ(findOutputTerminal(nullptr, u"out"), nullptr);
+    EXPECT_EQ(findOutputTerminal(static_cast<NodeContext*>(context), nullptr), nullptr);
+    ASSERT_EQ(setAttribute(context, u"MSGTYPES", u"ANY"), NODE_OK);
+    EXPECT_EQ(setAttribute(context, u"MSGTYPES", nullptr), NODE_OK);  // reads as empty
+    EXPECT_EQ(get(context, u"MSGTYPES"), u"");
+    EXPECT_EQ(setAttribute(context, u"MAXMSGDATASIZE", nullptr), NODE_OK);
+    EXPECT_EQ(get(context, u"MAXMSGDATASIZE"), u"0");
+    EXPECT_EQ(parseDecimal(nullptr), 0);
+}
+
 TEST_F(NodeContextTest, ContextsAreIndependent) {
     void* first = newNode();
     BrokerNode* firstObject = nodeObject;
