@@ -10,6 +10,46 @@ FramingResult refused(std::uint8_t* buffer, FramingStatus status, std::int32_t o
     return FramingResult{ByteArrayRef{buffer, 0}, status, offset};
 }
 
+// The fast path copies fixed blocks of this size: plain vector loads and stores, no call.
+constexpr std::ptrdiff_t BLOCK = 64;
+constexpr std::size_t SMALL_BLOCK = 16;
+static_assert(SMALL_BLOCK <= BLOCK, "the small block needs no more room than the block");
+// Segments read before the write position trails the read position by a whole block (each
+// segment read widens the gap by its 4 prefix bytes).
+constexpr int SEGMENTS_BEFORE_BLOCK_GAP = BLOCK / SEGMENT_PREFIX_BYTES;
+// From a prefix at least this far from the end of the body, any valid segment and one block
+// behind its data lie within the body.
+constexpr std::ptrdiff_t FAST_PATH_MARGIN = MAX_SEGMENT_LENGTH + BLOCK;
+
+// The segment length LL at `prefix`, big-endian.
+inline std::uint32_t segmentLength(const std::uint8_t* prefix) noexcept {
+    std::uint16_t raw = 0;
+    std::memcpy(&raw, prefix, sizeof raw);
+    const auto value = static_cast<std::uint32_t>(raw);
+    return ((value & 0xFFU) << 8) | (value >> 8);  // compiles to a byte swap on little-endian
+}
+
+// LL lies between 4 and 32,771: one unsigned test, as LL below 4 wraps around.
+inline bool lengthInRange(std::uint32_t ll) noexcept {
+    return ll - MIN_SEGMENT_LENGTH <= static_cast<std::uint32_t>(MAX_SEGMENT_DATA);
+}
+
+// Copies `length` bytes from `from` down to `to` in whole blocks; the last block may run up
+// to BLOCK - 1 bytes past the data, and one block is copied for empty data. Safe only when
+// from - to >= BLOCK (no block overlaps its own source, and no store reaches a byte that a
+// later block or the next prefix has yet to read) and BLOCK - 1 bytes behind the data lie
+// within the body (no load goes past its end).
+inline void copyInBlocks(std::uint8_t* to, const std::uint8_t* from, std::size_t length) noexcept {
+    if (length <= SMALL_BLOCK) {  // short data: one small block does
+        std::memcpy(to, from, SMALL_BLOCK);
+        return;
+    }
+    std::memcpy(to, from, BLOCK);
+    for (std::size_t i = BLOCK; i < length; i += BLOCK) {
+        std::memcpy(to + i, from + i, BLOCK);
+    }
+}
+
 }  // namespace
 
 const char* framingStatusText(FramingStatus status) noexcept {
@@ -51,22 +91,57 @@ FramingResult stripSegmentPrefixes(std::uint8_t* buffer, std::int32_t n) noexcep
     if (n < 0) {
         return refused(buffer, FramingStatus::NegativeLength, 0);
     }
-    std::int32_t read = 0;
-    std::int32_t write = 0;
-    while (read < n) {
-        std::int32_t dataLength = 0;
-        const FramingStatus status = checkSegmentAt(buffer, n, read, dataLength);
-        if (status != FramingStatus::Ok) {
-            return refused(buffer, status, read);
+    const std::uint8_t* const end = buffer + n;
+    const std::uint8_t* from = buffer;  // the next prefix
+    std::uint8_t* to = buffer;          // where the next data goes; trails `from`, never passes it
+    int segmentsRead = 0;
+
+    // The careful path: every bound checked, data moved with memmove. It serves the first
+    // segments (the gap is still under a block) and the last ones (near the end of the body).
+    auto carefulStep = [&]() noexcept {
+        const std::uint32_t ll = segmentLength(from);
+        if (!lengthInRange(ll) || ll > static_cast<std::uint32_t>(end - from)) {
+            return false;
         }
-        read += SEGMENT_PREFIX_BYTES;
-        // The write position trails the read position by 4 bytes per segment read so far,
-        // so moving front to back never overwrites bytes not yet read.
-        std::memmove(buffer + write, buffer + read, static_cast<std::size_t>(dataLength));
-        read += dataLength;
-        write += dataLength;
+        const std::size_t dataLength = ll - SEGMENT_PREFIX_BYTES;
+        std::memmove(to, from + SEGMENT_PREFIX_BYTES, dataLength);
+        to += dataLength;
+        from += ll;
+        ++segmentsRead;
+        return true;
+    };
+    while (segmentsRead < SEGMENTS_BEFORE_BLOCK_GAP && end - from >= SEGMENT_PREFIX_BYTES) {
+        if (!carefulStep()) {
+            break;
+        }
     }
-    return FramingResult{ByteArrayRef{buffer, write}, FramingStatus::Ok, 0};
+    // The fast path: the gap is at least a block and stays so, and the body runs on far
+    // enough that no valid segment can reach its end; so only LL's range is checked.
+    if (segmentsRead == SEGMENTS_BEFORE_BLOCK_GAP) {
+        while (end - from >= FAST_PATH_MARGIN) {
+            const std::uint32_t ll = segmentLength(from);
+            if (!lengthInRange(ll)) {
+                break;
+            }
+            const std::size_t dataLength = ll - SEGMENT_PREFIX_BYTES;
+            copyInBlocks(to, from + SEGMENT_PREFIX_BYTES, dataLength);
+            to += dataLength;
+            from += ll;
+        }
+    }
+    while (end - from >= SEGMENT_PREFIX_BYTES) {
+        if (!carefulStep()) {
+            break;
+        }
+    }
+
+    if (from != end) {
+        const auto offset = static_cast<std::int32_t>(from - buffer);
+        std::int32_t unused = 0;
+        return refused(buffer, checkSegmentAt(buffer, n, offset, unused), offset);
+    }
+    return FramingResult{ByteArrayRef{buffer, static_cast<std::int32_t>(to - buffer)},
+                         FramingStatus::Ok, 0};
 }
 
 }  // namespace ostrevel

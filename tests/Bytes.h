@@ -2,6 +2,7 @@
 #ifndef OSTREVEL_TESTS_BYTES_H
 #define OSTREVEL_TESTS_BYTES_H
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -39,8 +40,10 @@ inline Bytes hexBytes(const std::string& hex) {
 // One segment: the 4-byte prefix and `data`.
 inline Bytes segment(const Bytes& data) {
     const std::size_t ll = data.size() + 4;
-    Bytes out{static_cast<std::uint8_t>(ll >> 8), static_cast<std::uint8_t>(ll & 0xFF), 0, 0};
-    out.insert(out.end(), data.begin(), data.end());
+    Bytes out(ll, 0);
+    out[0] = static_cast<std::uint8_t>(ll >> 8);
+    out[1] = static_cast<std::uint8_t>(ll & 0xFF);
+    std::copy(data.begin(), data.end(), out.begin() + 4);
     return out;
 }
 

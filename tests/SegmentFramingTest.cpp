@@ -32,8 +32,8 @@ Stripped strip(const Bytes& body) {
 
 // Wraps `body` as a ToIms work buffer does it: 4 reserved bytes, then the body.
 FramingResult wrap(const Bytes& body, Bytes& buffer) {
-    buffer.assign(4, 0xEE);
-    buffer.insert(buffer.end(), body.begin(), body.end());
+    buffer.assign(body.size() + 4, 0xEE);
+    std::copy(body.begin(), body.end(), buffer.begin() + 4);
     return addSegmentPrefix(buffer.data(), static_cast<std::int32_t>(body.size()));
 }
 
@@ -174,6 +174,59 @@ TEST(SegmentFraming, StripJoinsRandomSegmentations) {
         const Stripped result = strip(framed);
         ASSERT_EQ(result.status, FramingStatus::Ok);
         ASSERT_EQ(result.output, joined);
+    }
+}
+
+// Long bodies of many short segments take the fast path in their middle and the careful path
+// at both ends; a bad prefix anywhere is refused with its offset, and nothing outside the
+// exact-sized buffer is touched (the address sanitizer build checks that).
+TEST(SegmentFraming, LongBodiesThroughEveryPath) {
+    std::mt19937 random(99);
+    for (int round = 0; round < 40; ++round) {
+        Bytes framed;
+        Bytes joined;
+        std::vector<std::size_t> prefixOffsets;
+        const std::size_t maxData = round % 4 == 0 ? 3000 : round % 2 == 0 ? 100 : 17;
+        while (framed.size() < 120000) {
+            Bytes data(random() % (maxData + 1));
+            for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
+            prefixOffsets.push_back(framed.size());
+            const Bytes seg = segment(data);
+            framed.insert(framed.end(), seg.begin(), seg.end());
+            joined.insert(joined.end(), data.begin(), data.end());
+        }
+        const Stripped whole = strip(framed);
+        ASSERT_EQ(whole.status, FramingStatus::Ok);
+        ASSERT_EQ(whole.output, joined);
+
+        // Spoil one prefix: early, in the middle, or near the end.
+        const std::size_t which = round % 3 == 0   ? random() % 16
+                                  : round % 3 == 1 ? prefixOffsets.size() / 2
+                                                   : prefixOffsets.size() - 1 - random() % 4;
+        const std::size_t offset = prefixOffsets[which];
+        struct Spoil {
+            std::uint8_t high, low;
+            FramingStatus status;
+        };
+        const Spoil spoils[] = {{0x00, 0x03, FramingStatus::LengthBelowPrefix},
+                                {0x80, 0x04, FramingStatus::LengthAboveMaximum},
+                                {0xFF, 0xFF, FramingStatus::LengthAboveMaximum}};
+        const Spoil& spoil = spoils[static_cast<std::size_t>(round) % 3];
+        Bytes bad = framed;
+        bad[offset] = spoil.high;
+        bad[offset + 1] = spoil.low;
+        const Stripped refused = strip(bad);
+        EXPECT_EQ(refused.status, spoil.status) << "round " << round;
+        EXPECT_EQ(refused.errorOffset, static_cast<std::int32_t>(offset)) << "round " << round;
+
+        // Cut the body short inside its last segment, or leave a stray byte behind it.
+        Bytes cut(framed.begin(), framed.end() - 1);
+        EXPECT_NE(strip(cut).status, FramingStatus::Ok);
+        Bytes extra = framed;
+        extra.push_back(0);
+        const Stripped stray = strip(extra);
+        EXPECT_EQ(stray.status, FramingStatus::PrefixCutShort);
+        EXPECT_EQ(stray.errorOffset, static_cast<std::int32_t>(framed.size()));
     }
 }
 
