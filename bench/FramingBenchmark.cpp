@@ -38,7 +38,9 @@ std::vector<std::uint8_t> framedBody(NextSize nextSize) {
     return body;
 }
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 void stripVersusMemmove(benchmark::State& state, const std::vector<std::uint8_t>& original) {
     std::vector<std::uint8_t> work(original.size());
@@ -69,8 +71,15 @@ void BM_Strip(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0));
     stripVersusMemmove(state, framedBody([size] { return size; }));
 }
-BENCHMARK(BM_Strip)->ArgName("segment_data")->Arg(1)->Arg(16)->Arg(80)->Arg(1024)->Arg(32767)
-    ->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Strip)
+    ->ArgName("segment_data")
+    ->Arg(1)
+    ->Arg(16)
+    ->Arg(80)
+    ->Arg(1024)
+    ->Arg(32767)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // A realistic mix: most segments 80 to 2,000 bytes, some short, a few long.
 void BM_StripMix(benchmark::State& state) {
@@ -79,10 +88,11 @@ void BM_StripMix(benchmark::State& state) {
     std::uniform_int_distribution<std::size_t> shortOne(0, 79);
     std::uniform_int_distribution<std::size_t> longOne(2001, 32767);
     std::uniform_int_distribution<int> pick(0, 99);
-    stripVersusMemmove(state, framedBody([&] {
-        const int p = pick(random);
-        return p < 85 ? usual(random) : p < 97 ? shortOne(random) : longOne(random);
-    }));
+    stripVersusMemmove(
+        state, framedBody([&] {
+            const int p = pick(random);
+            return p < 85 ? usual(random) : p < 97 ? shortOne(random) : longOne(random);
+        }));
 }
 BENCHMARK(BM_StripMix)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -113,7 +123,8 @@ void BM_Wrap(benchmark::State& state) {
         thisTime * 1e9 / (static_cast<double>(state.iterations()) * BATCH);
     state.counters["vs_1_byte"] = smallTime / thisTime;
 }
-BENCHMARK(BM_Wrap)->ArgName("body")->Arg(1)->Arg(32767)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Wrap)->ArgName("body")->Arg(1)->Arg(32767)->UseManualTime()->Unit(
+    benchmark::kMicrosecond);
 
 }  // namespace
 

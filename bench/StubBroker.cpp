@@ -62,7 +62,9 @@ void setInput(const std::u16string& mqmdFormat, const std::u16string& iihFormat,
     output.body.bytes.assign(body.size() + 4, 0);
 }
 
-BrokerMessage* inputMessage() { return &input.message; }
+BrokerMessage* inputMessage() {
+    return &input.message;
+}
 
 const std::vector<std::uint8_t>& outputBody() {
     static std::vector<std::uint8_t> copy;
@@ -70,9 +72,13 @@ const std::vector<std::uint8_t>& outputBody() {
     return copy;
 }
 
-std::uint64_t propagated() { return propagatedCount; }
+std::uint64_t propagated() {
+    return propagatedCount;
+}
 
-NodeFunctionTable* definedTable() { return classTable; }
+NodeFunctionTable* definedTable() {
+    return classTable;
+}
 
 }  // namespace stub
 
@@ -118,7 +124,9 @@ BrokerElement* cniLastChild(int* rc, BrokerElement* element) {
     *rc = 0;
     return element->children.empty() ? nullptr : element->children.back();
 }
-void cniCopyElementTree(int* rc, BrokerElement*, BrokerElement*) { *rc = 0; }
+void cniCopyElementTree(int* rc, BrokerElement*, BrokerElement*) {
+    *rc = 0;
+}
 std::int32_t cniElementCharacterValue(int* rc, BrokerElement* element, char16_t* buffer,
                                       std::int32_t) {
     *rc = 0;
@@ -155,7 +163,9 @@ void cciLog(int* rc, std::int32_t, const char*, std::int32_t, const char*, const
             std::uint32_t, const char*, ...) {
     *rc = 0;
 }
-void cciGetLastExceptionData(int* rc, ExceptionData*) { *rc = 0; }
+void cciGetLastExceptionData(int* rc, ExceptionData*) {
+    *rc = 0;
+}
 void cciRethrowLastException(int*) {}
 
 }  // extern "C"

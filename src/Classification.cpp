@@ -14,10 +14,11 @@ inline constexpr std::size_t FORMAT_NAME_BYTES = sizeof(FORMAT_IMS);
 
 static_assert(sizeof(FORMAT_IMS) == 9 && sizeof(FORMAT_IMSVS) == 9, "8-character names");
 
-// True when `text` begins with `keyword` (compared over the keyword's length only).
+// True when `text` begins with `keyword`, compared over the keyword's length only; a shorter
+// text fails, as its terminator stands where the keyword has a letter.
 template <std::size_t N>
 bool beginsWith(const char (&text)[NARROWED_ATTRIBUTE_BYTES], const char (&keyword)[N]) noexcept {
-    return std::memcmp(text, keyword, N - 1) == 0;
+    return std::strncmp(text, keyword, N - 1) == 0;
 }
 
 }  // namespace
@@ -32,13 +33,13 @@ std::size_t narrowText(const char16_t* source, std::size_t count, char* target) 
 
 void narrowAttribute(const char16_t* value, std::size_t valueChars,
                      char (&target)[NARROWED_ATTRIBUTE_BYTES]) noexcept {
-    std::memset(target, 0, sizeof target);
-    if (value == nullptr) {
-        return;
+    std::size_t length = 0;
+    if (value != nullptr) {
+        // One byte is kept back for the terminator.
+        const std::size_t limit = valueChars < sizeof target ? valueChars : sizeof target - 1;
+        length = narrowText(value, wideLength(value, limit), target);
     }
-    // One byte is kept back for the terminator that the zero fill supplies.
-    const std::size_t limit = valueChars < sizeof target ? valueChars : sizeof target - 1;
-    narrowText(value, wideLength(value, limit), target);
+    target[length] = '\0';
 }
 
 NodePolicy decodePolicy(const char16_t* msgtypesValue, const char16_t* directionValue,
@@ -70,7 +71,13 @@ void prepareFormatBuffers(FormatBuffers& buffers) noexcept {
 }
 
 void narrowFormat(FormatBuffers& buffers) noexcept {
-    narrowText(buffers.wide, FORMAT_TEXT_BYTES, buffers.text);
+    // The text ends at its terminator, so the narrowing stops once it has written it.
+    for (std::size_t i = 0; i < FORMAT_TEXT_BYTES && buffers.wide[i] < NARROWING_LIMIT; ++i) {
+        buffers.text[i] = static_cast<char>(static_cast<unsigned char>(buffers.wide[i]));
+        if (buffers.wide[i] == u'\0') {
+            break;
+        }
+    }
 }
 
 bool formatMatches(const char (&formatText)[FORMAT_TEXT_BYTES], const char* name) noexcept {

@@ -48,8 +48,8 @@ inline constexpr char DIRECTION_TOIMS[] = "TOIMS";
 // terminator. Returns the number of bytes written.
 std::size_t narrowText(const char16_t* source, std::size_t count, char* target) noexcept;
 
-// Zero-fills `target` and narrows `value` into it: up to its terminator, reading at most
-// `valueChars` characters and writing at most 255 bytes, so the result is always terminated.
+// Narrows `value` into `target` and terminates it: up to the value's terminator, reading at
+// most `valueChars` characters and writing at most 255 bytes and the terminator.
 void narrowAttribute(const char16_t* value, std::size_t valueChars,
                      char (&target)[NARROWED_ATTRIBUTE_BYTES]) noexcept;
 
@@ -67,8 +67,9 @@ struct FormatBuffers {
 // Fills both buffers with 0x20 bytes before the broker's read.
 void prepareFormatBuffers(FormatBuffers& buffers) noexcept;
 
-// Narrows the first 80 characters of `wide` into `text`, the terminator included when it
-// falls within them; characters from the first one of 256 or more on keep their blanks.
+// Narrows the first 80 characters of `wide` into `text`, up to and including the terminator
+// when it falls within them; from the first character of 256 or more on, `text` keeps its
+// blanks.
 void narrowFormat(FormatBuffers& buffers) noexcept;
 
 // True when the Format text (up to its first zero byte, or "longer than 8" when it has none)

@@ -233,16 +233,16 @@ void evaluate(void* contextPointer, BrokerMessage* first, BrokerMessage* second,
     const auto* context = static_cast<const NodeContext*>(contextPointer);
     int rc = RC_SUCCESS;
 
-    // Step 1: the configuration, read afresh for every message. The buffers start zeroed so
-    // that an attribute that is missing reads as the empty text.
-    char16_t msgtypes[ATTRIBUTE_VALUE_CHARS] = {};
-    char16_t direction[ATTRIBUTE_VALUE_CHARS] = {};
-    char16_t maxSize[ATTRIBUTE_VALUE_CHARS] = {};
+    // The configuration, read afresh for every message. getAttribute writes a terminated
+    // value; a missing attribute leaves its buffer alone, so each starts as the empty text.
+    char16_t msgtypes[ATTRIBUTE_VALUE_CHARS];
+    char16_t direction[ATTRIBUTE_VALUE_CHARS];
+    char16_t maxSize[ATTRIBUTE_VALUE_CHARS];
+    msgtypes[0] = direction[0] = maxSize[0] = u'\0';
     void* node = contextPointer;
     getAttribute(node, ATTRIBUTE_MSGTYPES, msgtypes, ATTRIBUTE_VALUE_BYTES);
     getAttribute(node, ATTRIBUTE_DIRECTION, direction, ATTRIBUTE_VALUE_BYTES);
     getAttribute(node, ATTRIBUTE_MAXMSGDATASIZE, maxSize, ATTRIBUTE_VALUE_BYTES);
-    maxSize[ATTRIBUTE_VALUE_CHARS - 1] = u'\0';
     const NodePolicy policy = decodePolicy(msgtypes, direction, ATTRIBUTE_VALUE_CHARS);
     const std::int32_t capacity = parseDecimal(maxSize);
 

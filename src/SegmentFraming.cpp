@@ -17,9 +17,8 @@ static_assert(SMALL_BLOCK <= BLOCK, "the small block needs no more room than the
 // Segments read before the write position trails the read position by a whole block (each
 // segment read widens the gap by its 4 prefix bytes).
 constexpr int SEGMENTS_BEFORE_BLOCK_GAP = BLOCK / SEGMENT_PREFIX_BYTES;
-// From a prefix at least this far from the end of the body, any valid segment and one block
-// behind its data lie within the body.
-constexpr std::ptrdiff_t FAST_PATH_MARGIN = MAX_SEGMENT_LENGTH + BLOCK;
+// The fast path needs room to read a prefix and copy one block behind it.
+constexpr std::ptrdiff_t FAST_PATH_MARGIN = SEGMENT_PREFIX_BYTES + BLOCK;
 
 // The segment length LL at `prefix`, big-endian.
 inline std::uint32_t segmentLength(const std::uint8_t* prefix) noexcept {
@@ -115,13 +114,13 @@ FramingResult stripSegmentPrefixes(std::uint8_t* buffer, std::int32_t n) noexcep
             break;
         }
     }
-    // The fast path: the gap is at least a block and stays so, and the body runs on far
-    // enough that no valid segment can reach its end; so only LL's range is checked.
+    // The fast path: the gap is at least a block and stays so; a segment goes this way when
+    // its LL is in range and its data and one block behind it lie within the body.
     if (segmentsRead == SEGMENTS_BEFORE_BLOCK_GAP) {
         while (end - from >= FAST_PATH_MARGIN) {
             const std::uint32_t ll = segmentLength(from);
-            if (!lengthInRange(ll)) {
-                break;
+            if (!lengthInRange(ll) || static_cast<std::ptrdiff_t>(ll) > end - from - (BLOCK - 1)) {
+                break;  // a bad segment, or the last bytes of the body: the careful path decides
             }
             const std::size_t dataLength = ll - SEGMENT_PREFIX_BYTES;
             copyInBlocks(to, from + SEGMENT_PREFIX_BYTES, dataLength);

@@ -204,6 +204,31 @@ TEST_F(EvaluationTest, WorkBufferAllocationFailureFails) {
     EXPECT_EQ(brokersim::liveMessages(), 0);
 }
 
+// The heap is touched once per converted message (its work buffer), never otherwise.
+TEST_F(EvaluationTest, OneAllocationPerConvertedMessageNoneOtherwise) {
+    struct Case {
+        const char* name;
+        std::u16string msgtypes, direction;
+        brokersim::MessageSpec spec;
+        std::uint64_t allocations;
+    };
+    const Case cases[] = {
+        {"convert ToIms", u"ANY", u"TOIMS", message(u"MQIMSVS ", std::nullopt, BODY), 1},
+        {"convert FromIms", u"ANY", u"FROMIMS", message(u"MQIMSVS ", std::nullopt, FRAMED), 1},
+        {"forward", u"ANY", u"TOIMS", message(u"MQSTR   ", std::nullopt, BODY), 0},
+        {"fail", u"ALLIMS", u"TOIMS", message(u"MQSTR   ", std::nullopt, BODY), 0},
+        {"fail, no MQIIH", u"ANY", u"TOIMS", message(u"MQIMS   ", std::nullopt, BODY), 0},
+    };
+    for (const Case& c : cases) {
+        node->configure(c.msgtypes, c.direction, 1000);
+        for (int i = 0; i < 3; ++i) {
+            const std::uint64_t before = ostrevel::allocation_seam::attempts();
+            node->run(c.spec);
+            EXPECT_EQ(ostrevel::allocation_seam::attempts() - before, c.allocations) << c.name;
+        }
+    }
+}
+
 TEST_F(EvaluationTest, AttributeChangedBetweenMessagesAppliesToTheNext) {
     EXPECT_EQ(node->run(message(u"MQIMSVS ", std::nullopt, BODY)).sentBody, WRAPPED);
     node->set(u"DIRECTION", u"FROMIMS");
