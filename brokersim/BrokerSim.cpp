@@ -84,6 +84,8 @@ struct State {
     std::vector<void*> retainedContexts;
 };
 
+thread_local std::uint64_t threadTag = 0;
+
 State& state() {
     // Never destroyed, so that what it holds stays reachable for leak checkers at exit.
     static State* instance = new State;
@@ -313,6 +315,10 @@ void clearRecords() {
     State& s = state();
     Guard guard(s.lock);
     clearRecordsLocked(s);
+}
+
+void setThreadTag(std::uint64_t tag) {
+    threadTag = tag;
 }
 
 void failCall(Call call, std::uint64_t k, Fault fault, bool andAfter) {
@@ -856,8 +862,8 @@ BROKER_API std::int32_t cniPropagate(int* rc, BrokerTerminal* terminal, BrokerMe
         setRc(rc, fault->code);
         return fault->result.value_or(0);
     }
-    s.sent.push_back(
-        Propagation{terminal, terminal->name, first, second, toSend, view(*toSend->root)});
+    s.sent.push_back(Propagation{threadTag, terminal, terminal->name, first, second, toSend,
+                                 view(*toSend->root)});
     setRc(rc, RC_SUCCESS);
     return fault && fault->result ? *fault->result : 1;
 }
@@ -889,7 +895,8 @@ BROKER_API void cniDeleteMessage(int* rc, BrokerMessage* message) {
 BROKER_API void cciLog(int* rc, std::int32_t type, const char* module, std::int32_t line,
                        const char* function, const char16_t* source, std::uint32_t messageNumber,
                        const char* text, ...) {
-    LogRecord record{rc != nullptr,
+    LogRecord record{threadTag,
+                     rc != nullptr,
                      type,
                      module != nullptr ? module : "",
                      line,

@@ -82,6 +82,7 @@ public:
 enum class RethrowMode { Return, Throw };
 
 struct LogRecord {
+    std::uint64_t tag;  // the writing thread's tag (setThreadTag)
     bool rcGiven;
     std::int32_t type;
     std::string module;
@@ -105,6 +106,7 @@ struct MessageView {
 };
 
 struct Propagation {
+    std::uint64_t tag;  // the propagating thread's tag (setThreadTag)
     BrokerTerminal* terminal;
     std::u16string terminalName;
     BrokerMessage* first;
@@ -141,6 +143,10 @@ BROKERSIM_API void reset();
 // Forgets messages, records, faults and counters but keeps factories, nodes and terminals,
 // so that existing nodes can go on receiving messages.
 BROKERSIM_API void clearRecords();
+
+// Tags what the calling thread logs and propagates from now on, so that a host running
+// several messages at once on several threads can tell whose entry is whose. 0 by default.
+BROKERSIM_API void setThreadTag(std::uint64_t tag);
 
 // Fault injection. `k` counts the calls of that function since the last reset, from 1.
 BROKERSIM_API void failCall(Call call, std::uint64_t k, Fault fault = {}, bool andAfter = false);

@@ -1,0 +1,166 @@
+// HostMain.cpp - ostrevel-host's entry point, plug-in loading and file reading.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "BrokerSim.h"
+#include "Host.h"
+
+namespace host {
+namespace {
+
+constexpr char PLUGIN_FILE[] = "libostrevel.so";
+constexpr char EXPORT_NAME[] = "bipGetMessageflowNodeFactory";
+constexpr char16_t NODE_CLASS[] = u"OstrevelNode";
+
+constexpr char USAGE[] = R"(usage:
+  ostrevel-host run [NODE OPTIONS] [MESSAGE OPTIONS] [FILE...]
+  ostrevel-host inspect [--hex] FILE
+  ostrevel-host help
+
+run: sends each FILE ("-" or none: standard input) through a node of the plug-in and prints
+one line per message: the input, the terminal it reached, its sizes and the log entry.
+Exit code 0 when every message reached "out", 1 when any went to "failure" or nowhere,
+2 for a usage, input or loading error.
+
+  node options (the node's attributes; unset ones keep the node's defaults):
+    --msgtypes VALUE      MSGTYPES: ANY, IMSIIH or ALLIMS
+    --direction VALUE     DIRECTION: TOIMS wraps bodies, anything else strips them
+    --max-size BYTES      MAXMSGDATASIZE: the largest body the node takes (default 0)
+    --debug VALUE         DEBUG: stored only
+    --set NAME=VALUE      any attribute by name
+    --plugin PATH         the plug-in to load (default: $OSTREVEL_PLUGIN, else the one
+                          installed or built beside this program)
+  message options:
+    --mqmd-format F       MQMD Format of every FILE (padded with blanks to 8 characters)
+    --iih-format F        give every FILE an MQIIH header with this Format
+    --manifest FILE       a batch with its own Formats, one message a line:
+                            BODY-FILE  MQMD-FORMAT  [MQIIH-FORMAT]
+                          ('#' starts a comment; paths are relative to the manifest)
+  output options:
+    --output DIR          write each message that reached a terminal to DIR/TERMINAL/NAME
+                          (a single message without --output goes to standard output)
+    --json                one JSON object per line instead of the table
+    --jobs N              evaluate on N threads at once (default 1)
+
+inspect: lists the IMS segments of a framed body (offset, LL, ZZ, data length, first bytes)
+and, for a body the node would refuse, the offset and the reason. --hex shows all the data.
+Exit code 0 for a valid body, 1 for an invalid one, 2 for an error.
+)";
+
+}  // namespace
+
+std::vector<std::uint8_t> readFile(const std::string& path) {
+    if (path == "-") {
+        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(std::cin)),
+                                        std::istreambuf_iterator<char>());
+        return bytes;
+    }
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        throw UsageError("cannot read " + path + ": it is a folder");
+    }
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) {
+        throw UsageError(
+            "cannot read " + path + ": " +
+            (std::filesystem::exists(path, error) ? "permission denied" : "no such file"));
+    }
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(stream)),
+                                    std::istreambuf_iterator<char>());
+    if (stream.bad()) {
+        throw UsageError("cannot read " + path);
+    }
+    return bytes;
+}
+
+std::string defaultPluginPath(const char* argv0) {
+    if (const char* fromEnvironment = std::getenv("OSTREVEL_PLUGIN")) {
+        return fromEnvironment;
+    }
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        self = std::filesystem::absolute(argv0, error);
+    }
+    const std::filesystem::path folder = self.parent_path();
+    for (const auto& candidate : {folder / ".." / "lib" / "ostrevel" / PLUGIN_FILE,
+                                  folder / ".." / PLUGIN_FILE, folder / PLUGIN_FILE}) {
+        if (std::filesystem::exists(candidate, error)) {
+            return candidate.lexically_normal().string();
+        }
+    }
+    return (folder / ".." / "lib" / "ostrevel" / PLUGIN_FILE).lexically_normal().string();
+}
+
+LoadedNode loadNode(const std::string& path, const Attributes& attributes) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        throw UsageError("cannot load plug-in " + path + ": no such file (give --plugin PATH)");
+    }
+    // RTLD_LOCAL as a broker loads plug-ins: the plug-in sees the broker's functions, no
+    // other plug-in sees the plug-in's.
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* reason = dlerror();
+        throw UsageError("cannot load plug-in " + path + ": " +
+                         (reason != nullptr ? reason : "not a loadable library"));
+    }
+    void* symbol = dlsym(handle, EXPORT_NAME);
+    if (symbol == nullptr) {
+        throw UsageError(path + " is not an Ostrevel plug-in: it does not export " +
+                         std::string(EXPORT_NAME));
+    }
+    BrokerFactory* factory = reinterpret_cast<BrokerFactory* (*)()>(symbol)();
+    LoadedNode node;
+    node.table = factory == nullptr ? nullptr : brokersim::definedTable(factory, NODE_CLASS);
+    if (node.table == nullptr) {
+        throw UsageError(path + " did not define the node class OstrevelNode");
+    }
+    node.context = brokersim::createNode(*node.table).context;
+    if (node.context == nullptr) {
+        throw UsageError("the plug-in could not create a node (out of memory)");
+    }
+    for (const auto& [name, value] : attributes) {
+        const std::u16string wideName = brokersim::wide(name);
+        const std::u16string wideValue = brokersim::wide(value);
+        if (node.table->setAttribute(node.context, wideName.c_str(), wideValue.c_str()) != 0) {
+            throw UsageError("unknown attribute " + name +
+                             " (the node has MSGTYPES, DIRECTION, MAXMSGDATASIZE and DEBUG)");
+        }
+    }
+    return node;
+}
+
+}  // namespace host
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+            std::fputs(host::USAGE, args.empty() ? stderr : stdout);
+            return args.empty() ? host::EXIT_USAGE : host::EXIT_ALL_OUT;
+        }
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (args[0] == "run") {
+            return host::runCommand(rest, argv[0]);
+        }
+        if (args[0] == "inspect") {
+            return host::inspectCommand(rest);
+        }
+        throw host::UsageError("unknown command " + args[0] + " (run, inspect or help)");
+    } catch (const host::UsageError& error) {
+        std::fprintf(stderr, "%s: %s\n", host::TOOL_NAME, error.what());
+        return host::EXIT_USAGE;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", host::TOOL_NAME, error.what());
+        return host::EXIT_USAGE;
+    }
+}
