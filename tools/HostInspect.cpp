@@ -1,5 +1,6 @@
 // HostInspect.cpp - `ostrevel-host inspect`: the segments of a framed body, by the same rule
 // the node strips them with.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -11,6 +12,8 @@ namespace {
 
 constexpr std::size_t FIRST_BYTES = 8;  // data bytes shown per segment without --hex
 constexpr std::size_t HEX_LINE = 16;
+constexpr int HEX_COLUMN_FIRST = 3 * static_cast<int>(FIRST_BYTES) - 1;
+constexpr int HEX_COLUMN_FULL = 3 * static_cast<int>(HEX_LINE) - 1;
 
 std::string hex(const std::uint8_t* bytes, std::size_t count) {
     std::string out;
@@ -74,9 +77,10 @@ int inspectCommand(const std::vector<std::string>& args) {
         const auto length = static_cast<std::size_t>(dataLength);
         const std::size_t shown =
             fullHex ? std::min(length, HEX_LINE) : std::min(length, FIRST_BYTES);
-        std::printf("%8d  %5d  %5s  %6d  %-23s  |%s|%s\n", offset,
+        const int hexWidth = fullHex ? HEX_COLUMN_FULL : HEX_COLUMN_FIRST;
+        std::printf("%8d  %5d  %5s  %6d  %-*s  |%s|%s\n", offset,
                     dataLength + ostrevel::SEGMENT_PREFIX_BYTES, hex(prefix + 2, 2).c_str(),
-                    dataLength, hex(data, shown).c_str(), text(data, shown).c_str(),
+                    dataLength, hexWidth, hex(data, shown).c_str(), text(data, shown).c_str(),
                     !fullHex && length > shown ? " ..." : "");
         for (std::size_t line = HEX_LINE; fullHex && line < length; line += HEX_LINE) {
             const std::size_t count = std::min(HEX_LINE, length - line);
