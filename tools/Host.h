@@ -44,8 +44,8 @@ struct LoadedNode {
 // given attributes. Throws UsageError with a clear message for every failure.
 LoadedNode loadNode(const std::string& path, const Attributes& attributes);
 
-// The plug-in to load: --plugin, else $OSTREVEL_PLUGIN, else the one installed beside this
-// program (../lib/ostrevel/) or built beside it (../).
+// The plug-in to load: --plugin, else $OSTREVEL_PLUGIN, else the one installed with this
+// program or built beside it.
 std::string defaultPluginPath(const char* argv0);
 
 // Reads a whole file ("-" is standard input). Throws UsageError when it cannot.

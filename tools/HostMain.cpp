@@ -91,13 +91,13 @@ std::string defaultPluginPath(const char* argv0) {
         self = std::filesystem::absolute(argv0, error);
     }
     const std::filesystem::path folder = self.parent_path();
-    for (const auto& candidate : {folder / ".." / "lib" / "ostrevel" / PLUGIN_FILE,
-                                  folder / ".." / PLUGIN_FILE, folder / PLUGIN_FILE}) {
+    const std::filesystem::path installed = folder / OSTREVEL_PLUGIN_DIR_FROM_BIN / PLUGIN_FILE;
+    for (const auto& candidate : {installed, folder / ".." / PLUGIN_FILE, folder / PLUGIN_FILE}) {
         if (std::filesystem::exists(candidate, error)) {
             return candidate.lexically_normal().string();
         }
     }
-    return (folder / ".." / "lib" / "ostrevel" / PLUGIN_FILE).lexically_normal().string();
+    return installed.lexically_normal().string();
 }
 
 LoadedNode loadNode(const std::string& path, const Attributes& attributes) {
