@@ -7,6 +7,10 @@
 #include "Allocation.h"
 #include "WideText.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace ostrevel {
 namespace {
 
@@ -55,13 +59,45 @@ NodeTerminal* addTerminal(NodeContext* context, const char16_t* name, CreateTerm
     return record;
 }
 
-bool isAsciiBlank(char16_t c) noexcept {
-    return c == u' ' || (c >= u'\t' && c <= u'\r');
-}
+// The decimal rule over narrowed bytes, fed one at a time: leading ASCII blanks, one optional
+// sign, then digits accumulated modulo 2^32; the first other byte ends the number. Reads the
+// whole text whatever its length. Never fails: no digits give 0.
+class DecimalParser {
+public:
+    // False once the number has ended: later bytes change nothing.
+    [[nodiscard]] bool wantsMore() const noexcept { return state_ != State::Done; }
 
-bool isAsciiDigit(char16_t c) noexcept {
-    return c >= u'0' && c <= u'9';
-}
+    void feed(unsigned char c) noexcept {
+        if (state_ == State::Leading) {
+            if (c == ' ' || (c >= '\t' && c <= '\r')) {
+                return;
+            }
+            state_ = State::Digits;
+            if (c == '-' || c == '+') {
+                negative_ = c == '-';
+                return;
+            }
+        }
+        if (state_ == State::Digits && c >= '0' && c <= '9') {
+            value_ = value_ * 10U + static_cast<std::uint32_t>(c - '0');  // wraps by design
+            return;
+        }
+        state_ = State::Done;
+    }
+
+    [[nodiscard]] std::int32_t result() const noexcept {
+        const std::uint32_t bits = negative_ ? 0U - value_ : value_;
+        std::int32_t signedValue = 0;
+        std::memcpy(&signedValue, &bits, sizeof signedValue);  // the 32 bits read as signed
+        return signedValue;
+    }
+
+private:
+    enum class State { Leading, Digits, Done };
+    State state_ = State::Leading;
+    bool negative_ = false;
+    std::uint32_t value_ = 0;  // unsigned: wraps modulo 2^32
+};
 
 }  // namespace
 
@@ -192,27 +228,38 @@ BrokerTerminal* findOutputTerminal(const NodeContext* context, const char16_t* n
 }
 
 std::int32_t parseDecimal(const char16_t* text) {
+    DecimalParser parser;
     if (text == nullptr) {
-        return 0;
+        return parser.result();
     }
-    const char16_t* c = text;
-    while (isAsciiBlank(*c)) {
-        ++c;
+#if defined(_WIN32)
+    // The text is narrowed through the ANSI code page, a chunk at a time. Best-fit mapping is
+    // off, so no character outside ASCII becomes an ASCII blank, sign or digit.
+    constexpr int CHUNK_CHARS = 64;
+    constexpr int CHUNK_BYTES = 4 * CHUNK_CHARS;  // room for any code page's bytes per character
+    for (const char16_t* chunk = text; *chunk != u'\0' && parser.wantsMore();) {
+        int count = 0;
+        while (count < CHUNK_CHARS && chunk[count] != u'\0') {
+            ++count;
+        }
+        char narrowed[CHUNK_BYTES];
+        const int bytes =
+            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<LPCWCH>(chunk),
+                                count, narrowed, CHUNK_BYTES, nullptr, nullptr);
+        for (int i = 0; i < bytes && parser.wantsMore(); ++i) {
+            parser.feed(static_cast<unsigned char>(narrowed[i]));
+        }
+        chunk += count;
     }
-    const bool negative = *c == u'-';
-    if (*c == u'-' || *c == u'+') {
-        ++c;
+#else
+    // Characters outside ASCII are never blanks, signs or digits; any byte outside ASCII
+    // stands for them.
+    constexpr unsigned char NOT_ASCII = 0x80;
+    for (const char16_t* c = text; *c != u'\0' && parser.wantsMore(); ++c) {
+        parser.feed(*c < NOT_ASCII ? static_cast<unsigned char>(*c) : NOT_ASCII);
     }
-    std::uint32_t value = 0;  // unsigned: the value wraps modulo 2^32 by design
-    for (; isAsciiDigit(*c); ++c) {
-        value = value * 10U + static_cast<std::uint32_t>(*c - u'0');
-    }
-    if (negative) {
-        value = 0U - value;
-    }
-    std::int32_t result = 0;
-    std::memcpy(&result, &value, sizeof result);  // the 32 bits read as signed
-    return result;
+#endif
+    return parser.result();
 }
 
 std::size_t formatDecimal(std::int32_t value, char16_t* buffer) {

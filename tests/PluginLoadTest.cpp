@@ -1,7 +1,11 @@
 // PluginLoadTest.cpp - loads the built plug-in with dlopen as a broker does, looks the export
 // up by name, and drives a node end to end through the table; the simulated broker linked
 // into this program provides the broker functions that the plug-in leaves undefined.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include "NodeHarness.h"
 
@@ -11,17 +15,35 @@ using namespace ostrevel_test;
 
 using GetFactory = BrokerFactory* (*)();
 
+// Loading a library and finding a symbol, the way the platform's brokers do it.
+#if defined(_WIN32)
+void* openLibrary(const char* path) { return reinterpret_cast<void*>(LoadLibraryA(path)); }
+void* findSymbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void closeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+std::string loadError() { return "error " + std::to_string(GetLastError()); }
+#else
+void* openLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+void* findSymbol(void* library, const char* name) { return dlsym(library, name); }
+void closeLibrary(void* library) { dlclose(library); }
+std::string loadError() {
+    const char* error = dlerror();
+    return error != nullptr ? error : "";
+}
+#endif
+
 class PluginLoadTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        handle = dlopen(OSTREVEL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle, nullptr) << dlerror();
-        void* symbol = dlsym(handle, "bipGetMessageflowNodeFactory");
-        ASSERT_NE(symbol, nullptr) << dlerror();
+        handle = openLibrary(OSTREVEL_PLUGIN_PATH);
+        ASSERT_NE(handle, nullptr) << loadError();
+        void* symbol = findSymbol(handle, "bipGetMessageflowNodeFactory");
+        ASSERT_NE(symbol, nullptr) << loadError();
         getFactory = reinterpret_cast<GetFactory>(symbol);
     }
     static void TearDownTestSuite() {
-        if (handle != nullptr) dlclose(handle);
+        if (handle != nullptr) closeLibrary(handle);
     }
     void SetUp() override {
         brokersim::reset();

@@ -1,0 +1,16 @@
+# Cross-compiling for Windows x64 with Debian's MinGW-w64 (package g++-mingw-w64-x86-64), POSIX
+# threads flavour. Tests run under wine when it is installed.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+find_program(OSTREVEL_WINE NAMES wine64 wine)
+if(OSTREVEL_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${OSTREVEL_WINE})
+endif()
