@@ -480,7 +480,7 @@ bool isAttached(BrokerTerminal* terminal) {
     return knownTerminal(s, terminal, "isAttached") && terminal->attached;
 }
 
-BrokerMessage* makeMessage(const MessageSpec& spec) {
+BrokerMessage* makeMessage(const MessageLayout& layout) {
     State& s = state();
     Guard guard(s.lock);
     BrokerMessage* message = newMessage(s, newContext(s), false);
@@ -495,19 +495,19 @@ BrokerMessage* makeMessage(const MessageSpec& spec) {
         root.children.push_back(std::move(header));
     };
     root.children.push_back(newElement(s, u"Properties"));
-    if (spec.withMqmd) {
-        addHeader(u"MQMD", spec.mqmdFormat);
+    if (layout.withMqmd) {
+        addHeader(u"MQMD", layout.mqmdFormat);
     }
-    if (spec.withIih) {
-        addHeader(u"MQIIH", spec.iihFormat);
+    if (layout.withIih) {
+        addHeader(u"MQIIH", layout.iihFormat);
     }
-    for (const std::u16string& name : spec.extraHeaders) {
+    for (const std::u16string& name : layout.extraHeaders) {
         root.children.push_back(newElement(s, name));
     }
-    if (spec.withBody) {
+    if (layout.withBody) {
         auto parser = newElement(s, u"BLOB");
         auto body = newElement(s, u"BLOB");
-        body->byteValue = spec.body;
+        body->byteValue = layout.body;
         parser->children.push_back(std::move(body));
         root.children.push_back(std::move(parser));
     }

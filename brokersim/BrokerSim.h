@@ -127,7 +127,7 @@ struct Rethrow {
 // How a test builds an input message. The root's children are, in this order:
 // "Properties"; "MQMD" with a "Format" child; "MQIIH" with a "Format" child; the extra
 // headers; and last a body parser element ("BLOB") whose last child ("BLOB") holds the bytes.
-struct MessageSpec {
+struct MessageLayout {
     bool withMqmd = true;
     std::optional<std::u16string> mqmdFormat = u"MQSTR   ";  // nullopt: MQMD without Format
     bool withIih = false;
@@ -195,7 +195,7 @@ BROKERSIM_API void setAttached(BrokerTerminal* terminal, bool attached);
 BROKERSIM_API bool isAttached(BrokerTerminal* terminal);
 
 // Messages owned by the test. They do not count as live plug-in messages.
-BROKERSIM_API BrokerMessage* makeMessage(const MessageSpec& spec);
+BROKERSIM_API BrokerMessage* makeMessage(const MessageLayout& layout);
 BROKERSIM_API BrokerMessage* makeEmptyMessage();  // a root without children
 BROKERSIM_API MessageView viewMessage(BrokerMessage* message);
 // A handle that no message has, for pass-through arguments.

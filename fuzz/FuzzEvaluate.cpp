@@ -84,13 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The message.
     const std::uint8_t shape = input.byte();
-    brokersim::MessageSpec spec;
-    spec.withMqmd = (shape & 1) == 0;
+    brokersim::MessageLayout layout;
+    layout.withMqmd = (shape & 1) == 0;
     const bool mqmdFormat = (shape & 2) == 0;
-    spec.withIih = (shape & 4) != 0;
+    layout.withIih = (shape & 4) != 0;
     const bool iihFormat = (shape & 8) == 0;
-    spec.withBody = (shape & 16) == 0;
-    if ((shape & 32) != 0) spec.extraHeaders = {u"MQRFH2"};
+    layout.withBody = (shape & 16) == 0;
+    if ((shape & 32) != 0) layout.extraHeaders = {u"MQRFH2"};
     const std::uint8_t formatMode = input.byte();
     auto format = [&](std::uint8_t mode) -> std::u16string {
         switch (mode % 4) {
@@ -106,8 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     const std::u16string mqmd = format(formatMode);
     const std::u16string iih = format(static_cast<std::uint8_t>(formatMode >> 2));
-    spec.mqmdFormat = mqmdFormat ? std::optional<std::u16string>(mqmd) : std::nullopt;
-    spec.iihFormat = iihFormat ? std::optional<std::u16string>(iih) : std::nullopt;
+    layout.mqmdFormat = mqmdFormat ? std::optional<std::u16string>(mqmd) : std::nullopt;
+    layout.iihFormat = iihFormat ? std::optional<std::u16string>(iih) : std::nullopt;
 
     // The fault: which call, which occurrence, which failure; and the rethrow mode.
     const std::uint8_t faultByte = input.byte();
@@ -125,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     brokersim::setRethrowMode(rethrowThrows ? brokersim::RethrowMode::Throw
                                             : brokersim::RethrowMode::Return);
 
-    spec.body = input.rest();
-    BrokerMessage* message = brokersim::makeMessage(spec);
+    layout.body = input.rest();
+    BrokerMessage* message = brokersim::makeMessage(layout);
     const brokersim::MessageView before = brokersim::viewMessage(message);
     const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
 
@@ -179,16 +179,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Without a fault the route is exactly the reference's.
     if (!faulted || call == Call::DeleteMessage) {
         std::optional<std::u16string> mqmdValue;
-        if (spec.withMqmd && mqmdFormat && mqmd.size() < 80) mqmdValue = mqmd;
+        if (layout.withMqmd && mqmdFormat && mqmd.size() < 80) mqmdValue = mqmd;
         std::optional<std::u16string> iihValue;
-        if (spec.withIih && iihFormat && iih.size() < 80) iihValue = iih;
+        if (layout.withIih && iihFormat && iih.size() < 80) iihValue = iih;
         reference::Outcome outcome = reference::classify(msgtypes, mqmdValue, iihValue);
         const std::int32_t capacity = reference::parseDecimal(capacityText);
         if (outcome == reference::Outcome::Convert) {
-            const bool fits = spec.withBody && capacity >= 0 &&
-                              spec.body.size() <= static_cast<std::size_t>(capacity);
-            const bool frames = toIms ? reference::wrap(spec.body).has_value()
-                                      : reference::strip(spec.body).has_value();
+            const bool fits = layout.withBody && capacity >= 0 &&
+                              layout.body.size() <= static_cast<std::size_t>(capacity);
+            const bool frames = toIms ? reference::wrap(layout.body).has_value()
+                                      : reference::strip(layout.body).has_value();
             if (!fits || !frames) outcome = reference::Outcome::Fail;
         }
         const std::u16string terminal = outcome == reference::Outcome::Fail ? u"failure" : u"out";

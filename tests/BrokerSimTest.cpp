@@ -65,9 +65,9 @@ TEST_F(BrokerSimTest, RethrowReturnsOrThrows) {
 }
 
 TEST_F(BrokerSimTest, CharacterReadCountsBytesAndWritesNothingThatDoesNotFit) {
-    brokersim::MessageSpec spec;
-    spec.mqmdFormat = u"ABC";
-    BrokerMessage* message = brokersim::makeMessage(spec);
+    brokersim::MessageLayout layout;
+    layout.mqmdFormat = u"ABC";
+    BrokerMessage* message = brokersim::makeMessage(layout);
     int rc = 0;
     BrokerElement* mqmd = cniSearchFirstChild(&rc, brokersim::rootOf(message), 4, 0, u"MQMD");
     BrokerElement* format = cniSearchFirstChild(&rc, mqmd, 4, 0, u"Format");
@@ -87,9 +87,9 @@ TEST_F(BrokerSimTest, CharacterReadCountsBytesAndWritesNothingThatDoesNotFit) {
 }
 
 TEST_F(BrokerSimTest, ByteReadPlacesNothingWhenTheValueIsLongerThanTheCapacity) {
-    brokersim::MessageSpec spec;
-    spec.body = bytesOf("hello");
-    BrokerMessage* message = brokersim::makeMessage(spec);
+    brokersim::MessageLayout layout;
+    layout.body = bytesOf("hello");
+    BrokerMessage* message = brokersim::makeMessage(layout);
     int rc = 0;
     BrokerElement* body = cniLastChild(&rc, cniLastChild(&rc, brokersim::rootOf(message)));
     std::uint8_t buffer[8];
@@ -107,11 +107,11 @@ TEST_F(BrokerSimTest, ByteReadPlacesNothingWhenTheValueIsLongerThanTheCapacity) 
 }
 
 TEST_F(BrokerSimTest, CopyIsDeepAndPropagationKeepsACopy) {
-    brokersim::MessageSpec spec;
-    spec.mqmdFormat = u"MQIMS   ";
-    spec.withIih = true;
-    spec.body = bytesOf("data");
-    BrokerMessage* input = brokersim::makeMessage(spec);
+    brokersim::MessageLayout layout;
+    layout.mqmdFormat = u"MQIMS   ";
+    layout.withIih = true;
+    layout.body = bytesOf("data");
+    BrokerMessage* input = brokersim::makeMessage(layout);
     int rc = 0;
     BrokerMessage* output = cniCreateMessage(&rc, cniGetMessageContext(&rc, input));
     BrokerElement* outRoot = cniRootElement(&rc, output);

@@ -50,7 +50,7 @@ TEST_F(EvaluationTest, DecisionTableEndToEnd) {
     enum Expect { ConvertOut, ForwardOut, FailOut };
     struct Column {
         const char* name;
-        brokersim::MessageSpec spec;
+        brokersim::MessageLayout layout;
     };
     const Column columns[] = {
         {"IMS with MQIIH", message(u"MQIMS   ", u"MQIMSVS ", BODY)},
@@ -73,7 +73,7 @@ TEST_F(EvaluationTest, DecisionTableEndToEnd) {
         node->set(u"MSGTYPES", row.msgtypes);
         for (int c = 0; c < 5; ++c) {
             SCOPED_TRACE(brokersim::narrow(row.msgtypes) + " / " + columns[c].name);
-            const RunResult run = node->run(columns[c].spec);
+            const RunResult run = node->run(columns[c].layout);
             EXPECT_TRUE(run.inputUnchanged);
             expectLogEntry(run, LOG_INFORMATION, "Message propagated");
             switch (row.cells[c]) {
@@ -100,9 +100,9 @@ TEST_F(EvaluationTest, DecisionTableEndToEnd) {
 
 TEST_F(EvaluationTest, ConvertedMessageKeepsEveryHeaderAndIsDeletedAfterSending) {
     node->set(u"DIRECTION", u"FROMIMS");
-    brokersim::MessageSpec spec = message(u"MQIMS   ", u"MQIMSVS ", FRAMED);
-    spec.extraHeaders = {u"MQRFH2"};
-    const RunResult run = node->run(spec);
+    brokersim::MessageLayout layout = message(u"MQIMS   ", u"MQIMSVS ", FRAMED);
+    layout.extraHeaders = {u"MQRFH2"};
+    const RunResult run = node->run(layout);
     ASSERT_EQ(run.terminal, u"out");
     EXPECT_EQ(run.sentBody, JOINED);
     const auto sent = brokersim::propagations().back().copy;
@@ -118,16 +118,16 @@ TEST_F(EvaluationTest, ConvertedMessageKeepsEveryHeaderAndIsDeletedAfterSending)
 }
 
 TEST_F(EvaluationTest, MissingHeadersAndFormatsFail) {
-    brokersim::MessageSpec noMqmd = message(u"MQIMSVS ", std::nullopt, BODY);
+    brokersim::MessageLayout noMqmd = message(u"MQIMSVS ", std::nullopt, BODY);
     noMqmd.withMqmd = false;
-    brokersim::MessageSpec noFormat = message(std::nullopt, std::nullopt, BODY);
-    brokersim::MessageSpec iihWithoutFormat = message(u"MQIMS   ", std::nullopt, BODY);
+    brokersim::MessageLayout noFormat = message(std::nullopt, std::nullopt, BODY);
+    brokersim::MessageLayout iihWithoutFormat = message(u"MQIMS   ", std::nullopt, BODY);
     iihWithoutFormat.withIih = true;
-    brokersim::MessageSpec noBody = message(u"MQIMSVS ", std::nullopt, BODY);
+    brokersim::MessageLayout noBody = message(u"MQIMSVS ", std::nullopt, BODY);
     noBody.withBody = false;
-    for (const auto& spec :
+    for (const auto& layout :
          {noMqmd, noFormat, iihWithoutFormat, noBody, message(u"", std::nullopt, BODY)}) {
-        const RunResult run = node->run(spec);
+        const RunResult run = node->run(layout);
         EXPECT_EQ(run.terminal, u"failure");
         EXPECT_TRUE(run.sentInput);
         expectLogEntry(run, LOG_INFORMATION, "Message propagated");
@@ -209,7 +209,7 @@ TEST_F(EvaluationTest, OneAllocationPerConvertedMessageNoneOtherwise) {
     struct Case {
         const char* name;
         std::u16string msgtypes, direction;
-        brokersim::MessageSpec spec;
+        brokersim::MessageLayout layout;
         std::uint64_t allocations;
     };
     const Case cases[] = {
@@ -223,7 +223,7 @@ TEST_F(EvaluationTest, OneAllocationPerConvertedMessageNoneOtherwise) {
         node->configure(c.msgtypes, c.direction, 1000);
         for (int i = 0; i < 3; ++i) {
             const std::uint64_t before = ostrevel::allocation_seam::attempts();
-            node->run(c.spec);
+            node->run(c.layout);
             EXPECT_EQ(ostrevel::allocation_seam::attempts() - before, c.allocations) << c.name;
         }
     }
@@ -243,9 +243,10 @@ TEST_F(EvaluationTest, UnattachedTerminalsGetNothingAndNothingIsLogged) {
     for (const char16_t* name : {u"out", u"failure"}) {
         brokersim::setAttached(node->terminal(u"out"), std::u16string(name) != u"out");
         brokersim::setAttached(node->terminal(u"failure"), std::u16string(name) != u"failure");
-        const auto spec = std::u16string(name) == u"out" ? message(u"MQIMSVS ", std::nullopt, BODY)
-                                                         : message(u"MQIMS   ", std::nullopt, BODY);
-        const RunResult run = node->run(spec);
+        const auto layout = std::u16string(name) == u"out"
+                                ? message(u"MQIMSVS ", std::nullopt, BODY)
+                                : message(u"MQIMS   ", std::nullopt, BODY);
+        const RunResult run = node->run(layout);
         EXPECT_FALSE(run.terminal.has_value());
         EXPECT_TRUE(run.logs.empty());
         EXPECT_EQ(brokersim::liveMessages(), 0);
@@ -259,9 +260,9 @@ TEST(EvaluationTerminals, TerminalWithoutHandleIsLoggedAsMissing) {
         brokersim::failCall(Call::CreateOutputTerminal, k, Fault{1, true, {}});
         NodeHarness node(bipGetMessageflowNodeFactory);
         node.configure(u"ANY", u"TOIMS", 100);
-        const auto spec = k == 1 ? message(u"MQIMSVS ", std::nullopt, BODY)
-                                 : message(u"MQIMS   ", std::nullopt, BODY);
-        const RunResult run = node.run(spec);
+        const auto layout = k == 1 ? message(u"MQIMSVS ", std::nullopt, BODY)
+                                   : message(u"MQIMS   ", std::nullopt, BODY);
+        const RunResult run = node.run(layout);
         EXPECT_FALSE(run.terminal.has_value());
         expectLogEntry(run, LOG_ERROR, "Terminal does not exist.");
         EXPECT_EQ(brokersim::callCount(Call::IsTerminalAttached), 0U);
@@ -331,7 +332,7 @@ TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
     struct Scenario {
         const char* name;
         std::u16string msgtypes, direction;
-        brokersim::MessageSpec spec;
+        brokersim::MessageLayout layout;
         std::u16string terminal;
         bool sendsInput;
     };
@@ -358,7 +359,7 @@ TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
     for (const Scenario& s : scenarios) {
         auto node = fresh(s);
         const std::size_t start = brokersim::trace().size();
-        const RunResult clean = node->run(s.spec);
+        const RunResult clean = node->run(s.layout);
         ASSERT_EQ(clean.terminal, s.terminal) << s.name;
         ASSERT_EQ(clean.sentInput, s.sendsInput) << s.name;
         const std::vector<Call> calls = brokersim::trace();
@@ -378,7 +379,7 @@ TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
                 node = fresh(s);
                 const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
                 brokersim::failCall(call, k, fault);
-                const RunResult run = node->run(s.spec);
+                const RunResult run = node->run(s.layout);
                 ++faultsTried;
 
                 if (call == Call::IsTerminalAttached) {

@@ -53,9 +53,9 @@ public:
         set(u"MAXMSGDATASIZE", brokersim::wide(std::to_string(maxSize)));
     }
 
-    // Sends one message built from `spec` through evaluate.
-    RunResult run(const brokersim::MessageSpec& spec) {
-        return runMessage(brokersim::makeMessage(spec));
+    // Sends one message built from `layout` through evaluate.
+    RunResult run(const brokersim::MessageLayout& layout) {
+        return runMessage(brokersim::makeMessage(layout));
     }
 
     RunResult runMessage(BrokerMessage* input) {
@@ -98,15 +98,16 @@ private:
     std::uintptr_t tag_ = 0;
 };
 
-inline brokersim::MessageSpec message(const std::optional<std::u16string>& mqmd,
-                                      const std::optional<std::u16string>& iih, const Bytes& body) {
-    brokersim::MessageSpec spec;
-    spec.withMqmd = true;
-    spec.mqmdFormat = mqmd;
-    spec.withIih = iih.has_value();
-    spec.iihFormat = iih;
-    spec.body = body;
-    return spec;
+inline brokersim::MessageLayout message(const std::optional<std::u16string>& mqmd,
+                                        const std::optional<std::u16string>& iih,
+                                        const Bytes& body) {
+    brokersim::MessageLayout layout;
+    layout.withMqmd = true;
+    layout.mqmdFormat = mqmd;
+    layout.withIih = iih.has_value();
+    layout.iihFormat = iih;
+    layout.body = body;
+    return layout;
 }
 
 }  // namespace ostrevel_test

@@ -17,16 +17,28 @@ using GetFactory = BrokerFactory* (*)();
 
 // Loading a library and finding a symbol, the way the platform's brokers do it.
 #if defined(_WIN32)
-void* openLibrary(const char* path) { return reinterpret_cast<void*>(LoadLibraryA(path)); }
+void* openLibrary(const char* path) {
+    return reinterpret_cast<void*>(LoadLibraryA(path));
+}
 void* findSymbol(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
-void closeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
-std::string loadError() { return "error " + std::to_string(GetLastError()); }
+void closeLibrary(void* library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
+std::string loadError() {
+    return "error " + std::to_string(GetLastError());
+}
 #else
-void* openLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
-void* findSymbol(void* library, const char* name) { return dlsym(library, name); }
-void closeLibrary(void* library) { dlclose(library); }
+void* openLibrary(const char* path) {
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+void* findSymbol(void* library, const char* name) {
+    return dlsym(library, name);
+}
+void closeLibrary(void* library) {
+    dlclose(library);
+}
 std::string loadError() {
     const char* error = dlerror();
     return error != nullptr ? error : "";
@@ -63,7 +75,7 @@ TEST_F(PluginLoadTest, EveryRouteThroughTheLoadedPlugin) {
     struct Case {
         const char* name;
         std::u16string msgtypes, direction;
-        brokersim::MessageSpec spec;
+        brokersim::MessageLayout layout;
         std::u16string terminal;
         Bytes body;
     };
@@ -83,7 +95,7 @@ TEST_F(PluginLoadTest, EveryRouteThroughTheLoadedPlugin) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         node->configure(c.msgtypes, c.direction, 1000);
-        const RunResult run = node->run(c.spec);
+        const RunResult run = node->run(c.layout);
         EXPECT_EQ(run.terminal, c.terminal);
         EXPECT_EQ(run.sentBody, c.body);
         ASSERT_EQ(run.logs.size(), 1U);

@@ -252,14 +252,14 @@ std::vector<Result> evaluateAll(const LoadedNode& node, const std::vector<Messag
     std::atomic<std::size_t> done{0};
     auto worker = [&] {
         for (std::size_t i = next++; i < messages.size(); i = next++) {
-            brokersim::MessageSpec spec;
-            spec.mqmdFormat = brokersim::wide(messages[i].mqmdFormat);
-            spec.withIih = messages[i].iihFormat.has_value();
-            if (spec.withIih) {
-                spec.iihFormat = brokersim::wide(*messages[i].iihFormat);
+            brokersim::MessageLayout layout;
+            layout.mqmdFormat = brokersim::wide(messages[i].mqmdFormat);
+            layout.withIih = messages[i].iihFormat.has_value();
+            if (layout.withIih) {
+                layout.iihFormat = brokersim::wide(*messages[i].iihFormat);
             }
-            spec.body = messages[i].body;
-            inputs[i] = brokersim::makeMessage(spec);
+            layout.body = messages[i].body;
+            inputs[i] = brokersim::makeMessage(layout);
             brokersim::setThreadTag(i + 1);
             node.table->evaluate(node.context, brokersim::opaqueHandle(1),
                                  brokersim::opaqueHandle(2), inputs[i]);
