@@ -239,10 +239,9 @@ void evaluate(void* contextPointer, BrokerMessage* first, BrokerMessage* second,
     char16_t direction[ATTRIBUTE_VALUE_CHARS];
     char16_t maxSize[ATTRIBUTE_VALUE_CHARS];
     msgtypes[0] = direction[0] = maxSize[0] = u'\0';
-    void* node = contextPointer;
-    getAttribute(node, ATTRIBUTE_MSGTYPES, msgtypes, ATTRIBUTE_VALUE_BYTES);
-    getAttribute(node, ATTRIBUTE_DIRECTION, direction, ATTRIBUTE_VALUE_BYTES);
-    getAttribute(node, ATTRIBUTE_MAXMSGDATASIZE, maxSize, ATTRIBUTE_VALUE_BYTES);
+    getAttribute(contextPointer, ATTRIBUTE_MSGTYPES, msgtypes, ATTRIBUTE_VALUE_BYTES);
+    getAttribute(contextPointer, ATTRIBUTE_DIRECTION, direction, ATTRIBUTE_VALUE_BYTES);
+    getAttribute(contextPointer, ATTRIBUTE_MAXMSGDATASIZE, maxSize, ATTRIBUTE_VALUE_BYTES);
     const NodePolicy policy = decodePolicy(msgtypes, direction, ATTRIBUTE_VALUE_CHARS);
     const std::int32_t capacity = parseDecimal(maxSize);
 

@@ -156,10 +156,7 @@ int main(int argc, char** argv) {
             return host::inspectCommand(rest);
         }
         throw host::UsageError("unknown command " + args[0] + " (run, inspect or help)");
-    } catch (const host::UsageError& error) {
-        std::fprintf(stderr, "%s: %s\n", host::TOOL_NAME, error.what());
-        return host::EXIT_USAGE;
-    } catch (const std::exception& error) {
+    } catch (const std::exception& error) {  // UsageError and anything unforeseen alike
         std::fprintf(stderr, "%s: %s\n", host::TOOL_NAME, error.what());
         return host::EXIT_USAGE;
     }

@@ -181,11 +181,8 @@ std::vector<std::string> fields(const std::string& line, const std::string& wher
 }
 
 std::vector<Message> readManifest(const std::string& path) {
-    std::ifstream stream(path);
-    if (!stream) {
-        readFile(path);  // reports why it cannot be read
-        throw UsageError("cannot read manifest " + path);
-    }
+    const std::vector<std::uint8_t> content = readFile(path);
+    std::istringstream stream(std::string(content.begin(), content.end()));
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::vector<Message> messages;
     std::string line;
