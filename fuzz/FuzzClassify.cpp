@@ -18,7 +18,7 @@ void fillFormat(FormatBuffers& buffers, const std::u16string& value) {
     prepareFormatBuffers(buffers);
     // The broker writes value and terminator when they fit 160 bytes, as the simulator does.
     if ((value.size() + 1) * 2 <= static_cast<std::size_t>(FORMAT_READ_LENGTH))
-        std::memcpy(buffers.wide, value.c_str(), (value.size() + 1) * 2);
+        std::memcpy(buffers.wide, value.c_str(), (value.size() + 1) * sizeof(char16_t));
     narrowFormat(buffers);
 }
 

@@ -59,6 +59,9 @@ NodeTerminal* addTerminal(NodeContext* context, const char16_t* name, CreateTerm
     return record;
 }
 
+// A byte outside ASCII: what the parser is fed for a character that is no blank, sign or digit.
+constexpr unsigned char NOT_ASCII = 0x80;
+
 // The decimal rule over narrowed bytes, fed one at a time: leading ASCII blanks, one optional
 // sign, then digits accumulated modulo 2^32; the first other byte ends the number. Reads the
 // whole text whatever its length. Never fails: no digits give 0.
@@ -227,34 +230,54 @@ BrokerTerminal* findOutputTerminal(const NodeContext* context, const char16_t* n
     return nullptr;
 }
 
+#if defined(_WIN32)
+unsigned long narrowingFlags(unsigned codePage) noexcept {
+    // Code pages for which WideCharToMultiByte refuses any other flags (it fails with
+    // ERROR_INVALID_FLAGS): UTF-8, GB18030, UTF-7, the ISO-2022 and ISCII families, symbol.
+    constexpr unsigned FLAGLESS[] = {42,    50220, 50221, 50222, 50225, 50227, 50229,
+                                     54936, 57002, 57003, 57004, 57005, 57006, 57007,
+                                     57008, 57009, 57010, 57011, 65000, 65001};
+    for (const unsigned flagless : FLAGLESS) {
+        if (codePage == flagless) {
+            return 0;
+        }
+    }
+    return WC_NO_BEST_FIT_CHARS;
+}
+#endif
+
 std::int32_t parseDecimal(const char16_t* text) {
     DecimalParser parser;
     if (text == nullptr) {
         return parser.result();
     }
 #if defined(_WIN32)
-    // The text is narrowed through the ANSI code page, a chunk at a time. Best-fit mapping is
-    // off, so no character outside ASCII becomes an ASCII blank, sign or digit.
+    // The text is narrowed through the ANSI code page, a chunk at a time, with the flags that
+    // code page accepts (best-fit off where allowed, so that no character outside ASCII
+    // becomes an ASCII blank, sign or digit).
     constexpr int CHUNK_CHARS = 64;
     constexpr int CHUNK_BYTES = 4 * CHUNK_CHARS;  // room for any code page's bytes per character
+    const unsigned codePage = GetACP();
+    const unsigned long flags = narrowingFlags(codePage);
     for (const char16_t* chunk = text; *chunk != u'\0' && parser.wantsMore();) {
         int count = 0;
         while (count < CHUNK_CHARS && chunk[count] != u'\0') {
             ++count;
         }
         char narrowed[CHUNK_BYTES];
-        const int bytes =
-            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<LPCWCH>(chunk),
-                                count, narrowed, CHUNK_BYTES, nullptr, nullptr);
+        const int bytes = WideCharToMultiByte(codePage, flags, reinterpret_cast<LPCWCH>(chunk),
+                                              count, narrowed, CHUNK_BYTES, nullptr, nullptr);
+        if (bytes <= 0) {
+            parser.feed(NOT_ASCII);  // text that cannot be narrowed ends the number
+            break;
+        }
         for (int i = 0; i < bytes && parser.wantsMore(); ++i) {
             parser.feed(static_cast<unsigned char>(narrowed[i]));
         }
         chunk += count;
     }
 #else
-    // Characters outside ASCII are never blanks, signs or digits; any byte outside ASCII
-    // stands for them.
-    constexpr unsigned char NOT_ASCII = 0x80;
+    // Characters outside ASCII are never blanks, signs or digits; NOT_ASCII stands for them.
     for (const char16_t* c = text; *c != u'\0' && parser.wantsMore(); ++c) {
         parser.feed(*c < NOT_ASCII ? static_cast<unsigned char>(*c) : NOT_ASCII);
     }

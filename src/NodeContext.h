@@ -107,7 +107,15 @@ BrokerTerminal* findOutputTerminal(const NodeContext* context, const char16_t* n
 // sign, then digits, accumulated modulo 2^32; anything else ends the number. The whole text
 // is read whatever its length, so a long run of leading blanks or zeros still parses.
 // Characters outside ASCII are never blanks, signs or digits.
+// On Windows the text is narrowed through the ANSI code page.
 std::int32_t parseDecimal(const char16_t* text);
+
+#if defined(_WIN32)
+// The WideCharToMultiByte flags that narrowing uses under `codePage`: best-fit mapping off
+// (WC_NO_BEST_FIT_CHARS) wherever the code page allows flags, 0 where it allows none (UTF-8
+// and GB18030 among them), so that the conversion never fails for its flags.
+unsigned long narrowingFlags(unsigned codePage) noexcept;
+#endif
 
 // Writes `value` as wide decimal text with its terminator into `buffer`, which holds
 // DECIMAL_TEXT_CHARS characters. Returns the number of characters before the terminator.

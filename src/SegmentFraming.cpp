@@ -20,14 +20,6 @@ constexpr int SEGMENTS_BEFORE_BLOCK_GAP = BLOCK / SEGMENT_PREFIX_BYTES;
 // The fast path needs room to read a prefix and copy one block behind it.
 constexpr std::ptrdiff_t FAST_PATH_MARGIN = SEGMENT_PREFIX_BYTES + BLOCK;
 
-// The segment length LL at `prefix`, big-endian.
-inline std::uint32_t segmentLength(const std::uint8_t* prefix) noexcept {
-    std::uint16_t raw = 0;
-    std::memcpy(&raw, prefix, sizeof raw);
-    const auto value = static_cast<std::uint32_t>(raw);
-    return ((value & 0xFFU) << 8) | (value >> 8);  // compiles to a byte swap on little-endian
-}
-
 // LL lies between 4 and 32,771: one unsigned test, as LL below 4 wraps around.
 inline bool lengthInRange(std::uint32_t ll) noexcept {
     return ll - MIN_SEGMENT_LENGTH <= static_cast<std::uint32_t>(MAX_SEGMENT_DATA);
@@ -94,33 +86,34 @@ FramingResult stripSegmentPrefixes(std::uint8_t* buffer, std::int32_t n) noexcep
     const std::uint8_t* from = buffer;  // the next prefix
     std::uint8_t* to = buffer;          // where the next data goes; trails `from`, never passes it
     int segmentsRead = 0;
+    // Why the careful path stopped. It stays Ok only while every prefix read was valid.
+    FramingStatus stopped = FramingStatus::Ok;
 
-    // The careful path: every bound checked, data moved with memmove. It serves the first
-    // segments (the gap is still under a block) and the last ones (near the end of the body).
+    // The careful path: each prefix judged by checkSegmentAt, data moved with memmove. It
+    // serves the first segments (the gap is still under a block) and the last ones (near the
+    // end of the body), and it alone decides a refusal and its reason.
     auto carefulStep = [&]() noexcept {
-        const std::uint32_t ll = segmentLength(from);
-        if (!lengthInRange(ll) || ll > static_cast<std::uint32_t>(end - from)) {
+        std::int32_t dataLength = 0;
+        stopped = checkSegmentAt(buffer, n, static_cast<std::int32_t>(from - buffer), dataLength);
+        if (stopped != FramingStatus::Ok) {
             return false;
         }
-        const std::size_t dataLength = ll - SEGMENT_PREFIX_BYTES;
-        std::memmove(to, from + SEGMENT_PREFIX_BYTES, dataLength);
+        std::memmove(to, from + SEGMENT_PREFIX_BYTES, static_cast<std::size_t>(dataLength));
         to += dataLength;
-        from += ll;
+        from += dataLength + SEGMENT_PREFIX_BYTES;
         ++segmentsRead;
         return true;
     };
-    while (segmentsRead < SEGMENTS_BEFORE_BLOCK_GAP && end - from >= SEGMENT_PREFIX_BYTES) {
-        if (!carefulStep()) {
-            break;
-        }
+    while (segmentsRead < SEGMENTS_BEFORE_BLOCK_GAP && from != end && carefulStep()) {
     }
     // The fast path: the gap is at least a block and stays so; a segment goes this way when
-    // its LL is in range and its data and one block behind it lie within the body.
+    // its LL is in range and its data and one block behind it lie within the body. Anything
+    // else goes back to the careful path, which judges it.
     if (segmentsRead == SEGMENTS_BEFORE_BLOCK_GAP) {
         while (end - from >= FAST_PATH_MARGIN) {
-            const std::uint32_t ll = segmentLength(from);
+            const auto ll = static_cast<std::uint32_t>(readSegmentLength(from));
             if (!lengthInRange(ll) || static_cast<std::ptrdiff_t>(ll) > end - from - (BLOCK - 1)) {
-                break;  // a bad segment, or the last bytes of the body: the careful path decides
+                break;
             }
             const std::size_t dataLength = ll - SEGMENT_PREFIX_BYTES;
             copyInBlocks(to, from + SEGMENT_PREFIX_BYTES, dataLength);
@@ -128,16 +121,15 @@ FramingResult stripSegmentPrefixes(std::uint8_t* buffer, std::int32_t n) noexcep
             from += ll;
         }
     }
-    while (end - from >= SEGMENT_PREFIX_BYTES) {
-        if (!carefulStep()) {
-            break;
-        }
+    while (stopped == FramingStatus::Ok && from != end && carefulStep()) {
     }
 
+    // Success only when the segments tiled the body exactly. A body that did not is refused
+    // whatever else happened: with the reason its check gave, and never as Ok.
     if (from != end) {
-        const auto offset = static_cast<std::int32_t>(from - buffer);
-        std::int32_t unused = 0;
-        return refused(buffer, checkSegmentAt(buffer, n, offset, unused), offset);
+        const FramingStatus reason =
+            stopped != FramingStatus::Ok ? stopped : FramingStatus::SegmentPastEnd;
+        return refused(buffer, reason, static_cast<std::int32_t>(from - buffer));
     }
     return FramingResult{ByteArrayRef{buffer, static_cast<std::int32_t>(to - buffer)},
                          FramingStatus::Ok, 0};

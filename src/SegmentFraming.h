@@ -42,14 +42,22 @@ struct FramingResult {
 // A short English description of a status, for tools and logs.
 const char* framingStatusText(FramingStatus status) noexcept;
 
-// Checks the segment prefix at `offset` of a body of `n` bytes (offset < n). On Ok sets
-// `dataLength` to the segment's data length, which then lies within the body.
+// The segment length LL of the prefix at `prefix`: big-endian, read a byte at a time, so it
+// is right on every byte order (compilers turn it into one load, swapped on little-endian).
+// The only reader of LL in the project.
+inline std::int32_t readSegmentLength(const std::uint8_t* prefix) noexcept {
+    return (static_cast<std::int32_t>(prefix[0]) << 8) | static_cast<std::int32_t>(prefix[1]);
+}
+
+// Checks the segment prefix at `offset` of a body of `n` bytes (0 <= offset < n). On Ok sets
+// `dataLength` to the segment's data length, which then lies within the body. The one rule
+// that decides whether a prefix is valid; the stripping and the tools use it alike.
 inline FramingStatus checkSegmentAt(const std::uint8_t* body, std::int32_t n, std::int32_t offset,
                                     std::int32_t& dataLength) noexcept {
     if (n - offset < SEGMENT_PREFIX_BYTES) {
         return FramingStatus::PrefixCutShort;
     }
-    const std::int32_t ll = (body[offset] << 8) | body[offset + 1];
+    const std::int32_t ll = readSegmentLength(body + offset);
     if (ll < MIN_SEGMENT_LENGTH) {
         return FramingStatus::LengthBelowPrefix;
     }

@@ -17,6 +17,8 @@ namespace fs = std::filesystem;
 using ostrevel_test::Bytes;
 
 const std::string TOOL = OSTREVEL_HOST_PATH;
+// The tool as a shell command: in a cross build, started through the target's emulator.
+const std::string TOOL_COMMAND = std::string(OSTREVEL_EMULATOR) + " '" + TOOL + "'";
 const std::string PLUGIN = OSTREVEL_PLUGIN_PATH;
 const std::string SAMPLES = OSTREVEL_SAMPLES_DIR;
 
@@ -46,7 +48,7 @@ protected:
     Outcome run(const std::string& args, const std::string& input = "/dev/null") {
         const fs::path out = dir / "stdout";
         const fs::path err = dir / "stderr";
-        const std::string command = "'" + TOOL + "' " + args + " <'" + input + "' >'" +
+        const std::string command = TOOL_COMMAND + " " + args + " <'" + input + "' >'" +
                                     out.string() + "' 2>'" + err.string() + "'";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};

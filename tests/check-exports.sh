@@ -3,13 +3,14 @@
 # and leaves the nineteen broker functions undefined for the loading process to provide.
 set -euo pipefail
 plugin=$1
-defined=$(nm -D --defined-only "$plugin" | awk '{print $3}')
+nm=${2:-nm}  # a cross build passes the target's nm
+defined=$("$nm" -D --defined-only "$plugin" | awk '{print $3}')
 if [ "$defined" != "bipGetMessageflowNodeFactory" ]; then
   echo "expected exactly one exported symbol, bipGetMessageflowNodeFactory; found:" >&2
   echo "$defined" >&2
   exit 1
 fi
-undefined=$(nm -D --undefined-only "$plugin" | awk '{print $2}')
+undefined=$("$nm" -D --undefined-only "$plugin" | awk '{print $2}')
 for function in cniCreateNodeFactory cniDefineNodeClass cniCreateInputTerminal \
     cniCreateOutputTerminal cniRootElement cniGetMessageContext cniCreateMessage \
     cniSearchFirstChild cniLastChild cniCopyElementTree cniElementCharacterValue \
