@@ -57,6 +57,7 @@ struct FaultPlan {
     std::uint64_t k;
     bool andAfter;
     Fault fault;
+    bool throws;  // the call throws BrokerException instead
 };
 
 // Everything the simulator knows; guarded by `lock`.
@@ -77,6 +78,7 @@ struct State {
     std::vector<Propagation> sent;
     std::vector<ExceptionFetch> fetches;
     std::vector<Rethrow> rethrown;
+    std::uint64_t injectedThrows = 0;
     std::int64_t live = 0;
     std::vector<std::string> misuse;
     // Node contexts are never released by the plug-in; like a real broker, the simulator
@@ -94,12 +96,17 @@ State& state() {
 
 using Guard = std::lock_guard<std::mutex>;
 
-// Counts and traces a call; returns the fault planned for this call, if any.
+// Counts and traces a call; returns the fault planned for this call, if any, or throws
+// BrokerException when the plan says so (before the call has done anything).
 std::optional<Fault> enter(State& s, Call call) {
     const std::uint64_t number = ++s.counts[static_cast<std::size_t>(call)];
     s.calls.push_back(call);
     for (const FaultPlan& plan : s.faults) {
         if (plan.call == call && (plan.andAfter ? number >= plan.k : number == plan.k)) {
+            if (plan.throws) {
+                ++s.injectedThrows;
+                throw BrokerException();
+            }
             return plan.fault;
         }
     }
@@ -268,6 +275,7 @@ void clearRecordsLocked(State& s) {
     s.sent.clear();
     s.fetches.clear();
     s.rethrown.clear();
+    s.injectedThrows = 0;
     s.live = 0;
     s.misuse.clear();
 }
@@ -324,7 +332,19 @@ void setThreadTag(std::uint64_t tag) {
 void failCall(Call call, std::uint64_t k, Fault fault, bool andAfter) {
     State& s = state();
     Guard guard(s.lock);
-    s.faults.push_back(FaultPlan{call, k, andAfter, fault});
+    s.faults.push_back(FaultPlan{call, k, andAfter, fault, false});
+}
+
+void throwFromCall(Call call, std::uint64_t k, bool andAfter) {
+    State& s = state();
+    Guard guard(s.lock);
+    s.faults.push_back(FaultPlan{call, k, andAfter, Fault{}, true});
+}
+
+std::uint64_t injectedThrows() {
+    State& s = state();
+    Guard guard(s.lock);
+    return s.injectedThrows;
 }
 
 void clearFaults() {
@@ -739,6 +759,11 @@ BROKER_API void cniCopyElementTree(int* rc, BrokerElement* source, BrokerElement
         return;
     }
     if (fault && fault->code != RC_SUCCESS) {
+        // A failing copy may leave part of the tree behind, as a real broker's may: the
+        // first child of the source is copied before the failure is reported.
+        if (!source->children.empty() && source != target) {
+            target->children.push_back(copyTree(s, *source->children.front()));
+        }
         setRc(rc, fault->code);
         return;
     }
@@ -787,6 +812,11 @@ BROKER_API std::int32_t cniElementByteArrayValue(int* rc, BrokerElement* element
     const std::optional<Fault> fault = enter(s, Call::ElementByteArrayValue);
     requireRc(s, rc, "cniElementByteArrayValue");
     if (!knownElement(s, element, "cniElementByteArrayValue") || value == nullptr) {
+        setRc(rc, RC_FAILURE);
+        return 0;
+    }
+    if (value->size < 0) {
+        s.misuse.push_back("cniElementByteArrayValue: negative capacity");
         setRc(rc, RC_FAILURE);
         return 0;
     }

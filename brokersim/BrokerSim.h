@@ -73,7 +73,8 @@ struct Fault {
     std::optional<std::int32_t> result;
 };
 
-// The exception that cciRethrowLastException raises in RethrowMode::Throw.
+// The exception that cciRethrowLastException raises in RethrowMode::Throw, and that any call
+// raises when a test plans it with throwFromCall.
 class BrokerException : public std::runtime_error {
 public:
     BrokerException() : std::runtime_error("simulated broker exception") {}
@@ -150,6 +151,11 @@ BROKERSIM_API void setThreadTag(std::uint64_t tag);
 
 // Fault injection. `k` counts the calls of that function since the last reset, from 1.
 BROKERSIM_API void failCall(Call call, std::uint64_t k, Fault fault = {}, bool andAfter = false);
+// Makes the k-th call of that function throw BrokerException before it does anything, as a
+// broker written in C++ may.
+BROKERSIM_API void throwFromCall(Call call, std::uint64_t k, bool andAfter = false);
+// How many planned throws have been raised since the last reset.
+BROKERSIM_API std::uint64_t injectedThrows();
 BROKERSIM_API void clearFaults();
 BROKERSIM_API void setRethrowMode(RethrowMode mode);
 

@@ -115,12 +115,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool faulted = faultByte < 2 * brokersim::CALL_KINDS;
     const auto call = static_cast<Call>(faultByte % brokersim::CALL_KINDS);
     const bool rethrowThrows = (faultKind & 0x80) != 0;
+    const bool faultThrows = (faultKind & 0x40) != 0;  // the call throws instead of failing
+    const std::uint64_t faultAt = 1 + (faultKind >> 3) % 3;
+    brokersim::Fault fault;
+    fault.code = (faultKind & 1) != 0 ? RC_EXCEPTION : 1;
+    fault.nullHandle = (faultKind & 2) != 0;
     if (faulted && call != Call::DeleteMessage) {  // a broker that cannot delete leaks itself
-        brokersim::Fault fault;
-        fault.code = (faultKind & 1) != 0 ? RC_EXCEPTION : 1;
-        fault.nullHandle = (faultKind & 2) != 0;
         if ((faultKind & 4) != 0) fault.result = static_cast<std::int32_t>(input.number(4));
-        brokersim::failCall(call, 1 + (faultKind >> 3) % 3, fault);
+        if (faultThrows) {
+            brokersim::throwFromCall(call, faultAt);
+        } else {
+            brokersim::failCall(call, faultAt, fault);
+        }
     }
     brokersim::setRethrowMode(rethrowThrows ? brokersim::RethrowMode::Throw
                                             : brokersim::RethrowMode::Return);
@@ -158,7 +164,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(brokersim::violations().empty());
     check(after.body == before.body && after.childNames == before.childNames &&
           after.mqmdFormat == before.mqmdFormat && after.iihFormat == before.iihFormat);
-    check(threw == (rethrowThrows && !brokersim::rethrows().empty()));
+    check(threw ==
+          ((rethrowThrows && !brokersim::rethrows().empty()) || brokersim::injectedThrows() > 0));
+
+    // A failing attachment test never drops the message silently: code 64 is handed back to
+    // the broker, any other code is logged as not propagated.
+    if (faulted && !faultThrows && call == Call::IsTerminalAttached && faultAt == 1 &&
+        brokersim::callCount(Call::IsTerminalAttached) == 1) {
+        check(sent.empty());
+        if (fault.code == RC_EXCEPTION) {
+            check(logs.empty() && brokersim::rethrows().size() == 1);
+        } else {
+            check(logs.size() == 1 && logs[0].text == "Message not propagated");
+        }
+    }
 
     const bool toIms = reference::toIms(direction);
     if (sent.size() == 1) {

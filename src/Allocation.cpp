@@ -17,6 +17,7 @@ struct SeamState {
     std::atomic<std::int64_t> live{0};
     std::atomic<std::uint64_t> failAt{0};  // 1-based attempt number; 0: none
     std::atomic<bool> failAfter{false};
+    std::atomic<void (*)(void*)> releaseHook{nullptr};
 };
 
 SeamState& seam() noexcept {
@@ -57,6 +58,10 @@ std::int64_t liveBlocks() noexcept {
     return seam().live.load();
 }
 
+void setReleaseHook(void (*hook)(void* block)) noexcept {
+    seam().releaseHook.store(hook);
+}
+
 }  // namespace allocation_seam
 #endif
 
@@ -82,6 +87,9 @@ void releaseBlock(void* block) noexcept {
     }
 #if defined(OSTREVEL_ALLOCATION_SEAM)
     --seam().live;
+    if (void (*hook)(void*) = seam().releaseHook.load()) {
+        hook(block);
+    }
 #endif
     ::operator delete(block);
 }

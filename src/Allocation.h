@@ -31,6 +31,10 @@ void reset() noexcept;
 std::uint64_t attempts() noexcept;
 // Blocks handed out and not yet released since the last reset.
 std::int64_t liveBlocks() noexcept;
+// Calls `hook` (null: none) each time a block is released, before it goes back to the heap,
+// so that a test can see when a release happens relative to other events. Not cleared by
+// reset.
+void setReleaseHook(void (*hook)(void* block)) noexcept;
 
 }  // namespace allocation_seam
 #endif

@@ -91,7 +91,7 @@ bool formatMatches(const char (&formatText)[FORMAT_TEXT_BYTES], const char* name
 }
 
 Outcome classifyMessage(const NodePolicy& policy, FormatBuffers& buffers,
-                        IihFormatSource iihSource) noexcept {
+                        IihFormatSource iihSource) {
     if (formatMatches(buffers.text, FORMAT_IMS)) {
         // The MQIIH branch does not consult the policy.
         if (iihSource.fetch == nullptr || !iihSource.fetch(iihSource.state, buffers)) {

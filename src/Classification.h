@@ -77,16 +77,18 @@ void narrowFormat(FormatBuffers& buffers) noexcept;
 bool formatMatches(const char (&formatText)[FORMAT_TEXT_BYTES], const char* name) noexcept;
 
 // How classifyMessage obtains the MQIIH Format text when it needs it: `fetch` fills `text`
-// and returns true, or returns false when any broker call on the way failed.
+// and returns true, or returns false when any broker call on the way failed. It calls into
+// the broker, so it may throw whatever the broker throws.
 struct IihFormatSource {
     bool (*fetch)(void* state, FormatBuffers& buffers);
     void* state;
 };
 
 // The outcome for a message whose MQMD Format text was obtained. `buffers.text` holds that
-// text; on the MQIIH branch the same buffers are reused for the MQIIH Format.
+// text; on the MQIIH branch the same buffers are reused for the MQIIH Format. An exception
+// from the fetch passes through to the caller untouched.
 Outcome classifyMessage(const NodePolicy& policy, FormatBuffers& buffers,
-                        IihFormatSource iihSource) noexcept;
+                        IihFormatSource iihSource);
 
 }  // namespace ostrevel
 

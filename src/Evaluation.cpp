@@ -39,13 +39,28 @@ public:
     OutputMessage(OutputMessage&&) = delete;
     OutputMessage& operator=(const OutputMessage&) = delete;
     OutputMessage& operator=(OutputMessage&&) = delete;
+    // Reached with a message still held only while an exception from the broker leaves
+    // evaluate. The message is deleted all the same; should the deletion throw as well, that
+    // second exception is dropped, as two cannot leave at once.
     ~OutputMessage() {
         if (message_ != nullptr) {
-            cniDeleteMessage(nullptr, message_);
+            try {
+                cniDeleteMessage(nullptr, message_);
+            } catch (...) {  // NOLINT(bugprone-empty-catch): the first exception goes on
+            }
         }
     }
     void hold(BrokerMessage* message) { message_ = message; }
     [[nodiscard]] BrokerMessage* get() const { return message_; }
+    // Deletes the message now (the normal end of evaluate); an exception from the broker
+    // passes to the caller, and the message is not deleted twice.
+    void deleteNow() {
+        BrokerMessage* message = message_;
+        message_ = nullptr;
+        if (message != nullptr) {
+            cniDeleteMessage(nullptr, message);
+        }
+    }
 
 private:
     BrokerMessage* message_ = nullptr;
@@ -201,10 +216,9 @@ void route(int& rc, const NodeContext* context, Outcome outcome, BrokerMessage* 
         logEntry(rc, LOG_ERROR, __LINE__, LOG_TEXT_NO_TERMINAL);
         return;
     }
+    // The code is consulted before the result: a broker that fails inside the test and
+    // answers 0 must not have the message dropped silently.
     const std::int32_t attached = cniIsTerminalAttached(&rc, terminal);
-    if (attached == 0) {
-        return;  // nothing propagated, nothing logged
-    }
     if (rc == RC_EXCEPTION) {
         cciRethrowLastException(nullptr);
         return;
@@ -212,6 +226,9 @@ void route(int& rc, const NodeContext* context, Outcome outcome, BrokerMessage* 
     if (rc != RC_SUCCESS) {
         logEntry(rc, LOG_ERROR, __LINE__, LOG_TEXT_NOT_PROPAGATED);
         return;
+    }
+    if (attached == 0) {
+        return;  // not attached: nothing propagated, nothing logged
     }
     cniPropagate(&rc, terminal, first, second, toSend);
     if (rc == RC_SUCCESS) {
@@ -252,6 +269,9 @@ void evaluate(void* contextPointer, BrokerMessage* first, BrokerMessage* second,
     const Outcome outcome = classifyAndConvert(rc, input, policy, capacity, output, work);
     BrokerMessage* toSend = outcome == Outcome::Convert ? output.get() : input;
     route(rc, context, outcome, first, second, toSend);
+    // The output message first, then the work buffer; on an exception the guards do both,
+    // in the same order.
+    output.deleteNow();
 }
 
 }  // namespace ostrevel

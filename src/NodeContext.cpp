@@ -9,6 +9,9 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <algorithm>
+#include <iterator>
 #endif
 
 namespace ostrevel {
@@ -40,24 +43,72 @@ NodeAttribute* findAttribute(const NodeContext* context, const char16_t* name) n
 
 using CreateTerminalCall = BrokerTerminal* (*)(int*, BrokerNode*, const char16_t*);
 
-// Builds a terminal record, asks the broker for the terminal and appends the record.
+// Builds a terminal record, appends it and asks the broker for the terminal. The record is
+// linked before the broker is called, so that it goes with the context if the call throws.
 NodeTerminal* addTerminal(NodeContext* context, const char16_t* name, CreateTerminalCall create,
-                          NodeTerminal*& head, NodeTerminal*& tail) noexcept {
+                          NodeTerminal*& head, NodeTerminal*& tail) {
     auto* record = allocateRecord<NodeTerminal>();
     if (record == nullptr) {
         return nullptr;
     }
     wideCopy(record->name, TERMINAL_NAME_CHARS, name);
-    int rc = RC_SUCCESS;  // not examined: a null handle is dealt with when routing
-    record->terminal = create(&rc, context->nodeObject, name);
     if (tail == nullptr) {
         head = record;
     } else {
         tail->next = record;
     }
     tail = record;
+    int rc = RC_SUCCESS;  // not examined: a null handle is dealt with when routing
+    record->terminal = create(&rc, context->nodeObject, name);
     return record;
 }
+
+// Returns a list of terminal records to the heap.
+void releaseTerminals(NodeTerminal* terminal) noexcept {
+    while (terminal != nullptr) {
+        NodeTerminal* next = terminal->next;
+        releaseBlock(terminal);
+        terminal = next;
+    }
+}
+
+// Returns a context and every record and store linked to it to the heap.
+void releaseContext(NodeContext* context) noexcept {
+    for (NodeAttribute* attribute = context->attributeHead; attribute != nullptr;) {
+        NodeAttribute* next = attribute->next;
+        releaseBlock(attribute->store);
+        releaseBlock(attribute);
+        attribute = next;
+    }
+    releaseTerminals(context->inputHead);
+    releaseTerminals(context->outputHead);
+    releaseBlock(context);
+}
+
+// Holds a context while it is built and releases it, with all it holds, unless the building
+// completes: an exception from the broker must not leave the records behind.
+class ContextUnderConstruction {
+public:
+    explicit ContextUnderConstruction(NodeContext* context) noexcept : context_(context) {}
+    ContextUnderConstruction(const ContextUnderConstruction&) = delete;
+    ContextUnderConstruction(ContextUnderConstruction&&) = delete;
+    ContextUnderConstruction& operator=(const ContextUnderConstruction&) = delete;
+    ContextUnderConstruction& operator=(ContextUnderConstruction&&) = delete;
+    ~ContextUnderConstruction() {
+        if (context_ != nullptr) {
+            releaseContext(context_);
+        }
+    }
+    // The building is complete: the caller owns the context from now on.
+    NodeContext* complete() noexcept {
+        NodeContext* context = context_;
+        context_ = nullptr;
+        return context;
+    }
+
+private:
+    NodeContext* context_;
+};
 
 // A byte outside ASCII: what the parser is fed for a character that is no blank, sign or digit.
 constexpr unsigned char NOT_ASCII = 0x80;
@@ -113,6 +164,7 @@ void* createContext(BrokerFactory* /*ignored*/, const char16_t* className, Broke
     if (className == nullptr || !wideEquals(className, NODE_CLASS_NAME)) {
         return context;
     }
+    ContextUnderConstruction building(context);
     // A record that cannot be allocated is simply absent; the node works without it.
     addAttribute(context, ATTRIBUTE_MSGTYPES, ATTR_STRING);
     addAttribute(context, ATTRIBUTE_DIRECTION, ATTR_STRING);
@@ -121,7 +173,7 @@ void* createContext(BrokerFactory* /*ignored*/, const char16_t* className, Broke
     addInputTerminal(context, TERMINAL_IN);
     addOutputTerminal(context, TERMINAL_OUT);
     addOutputTerminal(context, TERMINAL_FAILURE);
-    return context;
+    return building.complete();
 }
 
 NodeAttribute* addAttribute(NodeContext* context, const char16_t* name, std::int32_t type) {
@@ -237,12 +289,9 @@ unsigned long narrowingFlags(unsigned codePage) noexcept {
     constexpr unsigned FLAGLESS[] = {42,    50220, 50221, 50222, 50225, 50227, 50229,
                                      54936, 57002, 57003, 57004, 57005, 57006, 57007,
                                      57008, 57009, 57010, 57011, 65000, 65001};
-    for (const unsigned flagless : FLAGLESS) {
-        if (codePage == flagless) {
-            return 0;
-        }
-    }
-    return WC_NO_BEST_FIT_CHARS;
+    const bool flagless =
+        std::find(std::begin(FLAGLESS), std::end(FLAGLESS), codePage) != std::end(FLAGLESS);
+    return flagless ? 0 : WC_NO_BEST_FIT_CHARS;
 }
 #endif
 

@@ -70,7 +70,9 @@ struct NodeContext {
 // Returns a new context, or null when it cannot be allocated. For the class name
 // "OstrevelNode" the context gets the four attributes and has the broker create the
 // terminals "in", "out" and "failure"; for any other name it stays empty. A record whose
-// allocation fails is left out. The context is never released.
+// allocation fails is left out. The context is never released. An exception thrown by the
+// broker while the terminals are created passes to the caller; the context and everything
+// allocated for it are released first.
 void* createContext(BrokerFactory* ignored, const char16_t* className, BrokerNode* nodeObject);
 
 // Writes the name of the attribute at `position` (0-based) with its terminator into

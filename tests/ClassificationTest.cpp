@@ -46,6 +46,9 @@ TEST(Classification, DecodesMsgtypesByLeadingKeyword) {
         {u"OTHER", true, false},
         {u"I\u0100MSIIH", true, false},  // narrowed to "I" only
         {u"IMSIIH\u0100", false, true},  // the keyword is whole before the wide character
+        // U+0149's low byte is "I": narrowing stops at it, it never stands for "I".
+        {u"\u0149MSIIH", true, false},
+        {u"ALL\u0149MS", true, false},
     };
     for (const Case& c : cases) {
         const NodePolicy policy = policyFor(c.msgtypes);
@@ -59,10 +62,11 @@ TEST(Classification, DecodesDirection) {
         std::u16string direction;
         Direction expected;
     };
-    const Case cases[] = {{u"TOIMS", Direction::ToIms},     {u"TOIMSX", Direction::ToIms},
-                          {u"toims", Direction::FromIms},   {u"TOIM", Direction::FromIms},
-                          {u" TOIMS", Direction::FromIms},  {u"", Direction::FromIms},
-                          {u"FROMIMS", Direction::FromIms}, {u"TO\u0149IMS", Direction::FromIms}};
+    const Case cases[] = {{u"TOIMS", Direction::ToIms},       {u"TOIMSX", Direction::ToIms},
+                          {u"toims", Direction::FromIms},     {u"TOIM", Direction::FromIms},
+                          {u" TOIMS", Direction::FromIms},    {u"", Direction::FromIms},
+                          {u"FROMIMS", Direction::FromIms},   {u"TO\u0149IMS", Direction::FromIms},
+                          {u"TO\u0149MS", Direction::FromIms}};
     for (const Case& c : cases) {
         EXPECT_EQ(policyFor(u"ANY", c.direction).direction, c.expected)
             << brokersim::narrow(c.direction);

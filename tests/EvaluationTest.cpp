@@ -30,6 +30,37 @@ protected:
     std::unique_ptr<NodeHarness> node;
 };
 
+// Records, for the work buffer's release, how many times the output message had been
+// deleted by then: the message must go first. Installed for the life of the object.
+class ReleaseOrder {
+public:
+    ReleaseOrder() {
+        beginRun();
+        ostrevel::allocation_seam::setReleaseHook(record);
+    }
+    ReleaseOrder(const ReleaseOrder&) = delete;
+    ReleaseOrder& operator=(const ReleaseOrder&) = delete;
+    ~ReleaseOrder() { ostrevel::allocation_seam::setReleaseHook(nullptr); }
+    // Forgets the releases seen so far: a new run begins.
+    static void beginRun() { releases = 0; }
+    // Checks that every release came after the last deletion of the run.
+    static void expectMessageDeletedFirst() {
+        if (releases > 0) {
+            EXPECT_GE(brokersim::callCount(Call::DeleteMessage), 1U);
+            EXPECT_EQ(deletesAtRelease, brokersim::callCount(Call::DeleteMessage))
+                << "the work buffer was released before the output message was deleted";
+        }
+    }
+
+private:
+    static void record(void* /*block*/) {
+        ++releases;
+        deletesAtRelease = brokersim::callCount(Call::DeleteMessage);
+    }
+    static inline std::uint64_t releases = 0;
+    static inline std::uint64_t deletesAtRelease = 0;
+};
+
 void expectLogEntry(const RunResult& run, std::int32_t type, const std::string& text) {
     ASSERT_EQ(run.logs.size(), 1U);
     const brokersim::LogRecord& entry = run.logs[0];
@@ -58,20 +89,23 @@ TEST_F(EvaluationTest, DecisionTableEndToEnd) {
         {"IMS, no MQIIH", message(u"MQIMS   ", std::nullopt, BODY)},
         {"IMSVS only", message(u"MQIMSVS ", std::nullopt, BODY)},
         {"neither", message(u"MQSTR   ", std::nullopt, BODY)},
+        // 50 characters: read whole (the Format is read with room for 160), and no name.
+        {"long Format", message(u"MQIMSVS " + std::u16string(42, u'x'), std::nullopt, BODY)},
     };
+    constexpr int COLUMNS = sizeof columns / sizeof columns[0];
     struct Row {
         std::u16string msgtypes;
-        Expect cells[5];
+        Expect cells[COLUMNS];
     };
     const Row rows[] = {
-        {u"ANY", {ConvertOut, FailOut, FailOut, ConvertOut, ForwardOut}},
-        {u"IMSIIH", {ConvertOut, FailOut, FailOut, FailOut, FailOut}},
-        {u"ALLIMS", {ConvertOut, FailOut, FailOut, ConvertOut, FailOut}},
-        {u"", {ConvertOut, FailOut, FailOut, ConvertOut, ForwardOut}},
+        {u"ANY", {ConvertOut, FailOut, FailOut, ConvertOut, ForwardOut, ForwardOut}},
+        {u"IMSIIH", {ConvertOut, FailOut, FailOut, FailOut, FailOut, FailOut}},
+        {u"ALLIMS", {ConvertOut, FailOut, FailOut, ConvertOut, FailOut, FailOut}},
+        {u"", {ConvertOut, FailOut, FailOut, ConvertOut, ForwardOut, ForwardOut}},
     };
     for (const Row& row : rows) {
         node->set(u"MSGTYPES", row.msgtypes);
-        for (int c = 0; c < 5; ++c) {
+        for (int c = 0; c < COLUMNS; ++c) {
             SCOPED_TRACE(brokersim::narrow(row.msgtypes) + " / " + columns[c].name);
             const RunResult run = node->run(columns[c].layout);
             EXPECT_TRUE(run.inputUnchanged);
@@ -170,7 +204,10 @@ TEST_F(EvaluationTest, WorkBufferCapacityAndBodySize) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         node->configure(u"ANY", c.direction, c.capacity);
+        const std::uint64_t allocations = ostrevel::allocation_seam::attempts();
         const RunResult run = node->run(message(u"MQIMSVS ", std::nullopt, c.body));
+        // A negative capacity takes no buffer (and is never handed to the broker).
+        EXPECT_EQ(ostrevel::allocation_seam::attempts() - allocations, c.capacity < 0 ? 0U : 1U);
         if (c.converted) {
             EXPECT_EQ(run.terminal, u"out");
             EXPECT_FALSE(run.sentInput);
@@ -272,11 +309,14 @@ TEST(EvaluationTerminals, TerminalWithoutHandleIsLoggedAsMissing) {
 }
 
 // The attachment test's and the propagation's codes, with the rethrow returning or throwing.
+// The attachment test's code is consulted whatever it answers: a failure inside it never
+// drops the message silently.
 TEST_F(EvaluationTest, AttachmentAndPropagationCodes) {
     struct Case {
         const char* name;
         Call call;
         int code;
+        std::optional<std::int32_t> answer;  // what the call returns; none: the real answer
         bool rethrowThrows;
         bool propagated;
         std::optional<std::pair<std::int32_t, std::string>> log;
@@ -284,14 +324,19 @@ TEST_F(EvaluationTest, AttachmentAndPropagationCodes) {
         std::size_t rethrows;
     };
     const std::pair<std::int32_t, std::string> notPropagated{LOG_ERROR, "Message not propagated"};
+    const auto attach = Call::IsTerminalAttached;
+    const auto none = std::nullopt;
     const Case cases[] = {
-        {"attach 1", Call::IsTerminalAttached, 1, false, false, notPropagated, 0, 0},
-        {"attach 64", Call::IsTerminalAttached, RC_EXCEPTION, false, false, std::nullopt, 0, 1},
-        {"attach 64 throws", Call::IsTerminalAttached, RC_EXCEPTION, true, false, std::nullopt, 0,
-         1},
-        {"propagate 1", Call::Propagate, 1, false, false, notPropagated, 0, 0},
-        {"propagate 64", Call::Propagate, RC_EXCEPTION, false, false, notPropagated, 1, 1},
-        {"propagate 64 throws", Call::Propagate, RC_EXCEPTION, true, false, std::nullopt, 1, 1},
+        {"attach 1", attach, 1, none, false, false, notPropagated, 0, 0},
+        {"attach 64", attach, RC_EXCEPTION, none, false, false, none, 0, 1},
+        {"attach 64 throws", attach, RC_EXCEPTION, none, true, false, none, 0, 1},
+        {"attach 1 answering 0", attach, 1, 0, false, false, notPropagated, 0, 0},
+        {"attach 64 answering 0", attach, RC_EXCEPTION, 0, false, false, none, 0, 1},
+        {"attach 64 answering 0 throws", attach, RC_EXCEPTION, 0, true, false, none, 0, 1},
+        {"attach 0 answering 0", attach, 0, 0, false, false, none, 0, 0},
+        {"propagate 1", Call::Propagate, 1, none, false, false, notPropagated, 0, 0},
+        {"propagate 64", Call::Propagate, RC_EXCEPTION, none, false, false, notPropagated, 1, 1},
+        {"propagate 64 throws", Call::Propagate, RC_EXCEPTION, none, true, false, none, 1, 1},
     };
     for (const Case& c : cases) {
         for (bool convert : {true, false}) {
@@ -300,7 +345,7 @@ TEST_F(EvaluationTest, AttachmentAndPropagationCodes) {
             node = std::make_unique<NodeHarness>(bipGetMessageflowNodeFactory);
             node->configure(u"ANY", u"TOIMS", 100);
             const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
-            brokersim::failCall(c.call, 1, Fault{c.code, false, {}});
+            brokersim::failCall(c.call, 1, Fault{c.code, false, c.answer});
             brokersim::setRethrowMode(c.rethrowThrows ? brokersim::RethrowMode::Throw
                                                       : brokersim::RethrowMode::Return);
             const RunResult run =
@@ -326,8 +371,23 @@ TEST_F(EvaluationTest, AttachmentAndPropagationCodes) {
     }
 }
 
+// The broker's rethrow throws and the deletion of the output message on the way out throws
+// as well: the first exception reaches the caller, the second is dropped, nothing is held.
+TEST_F(EvaluationTest, ASecondExceptionDuringCleanUpIsDropped) {
+    const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
+    brokersim::failCall(Call::IsTerminalAttached, 1, Fault{RC_EXCEPTION, false, {}});
+    brokersim::setRethrowMode(brokersim::RethrowMode::Throw);
+    brokersim::throwFromCall(Call::DeleteMessage, 1);
+    const RunResult run = node->run(message(u"MQIMSVS ", std::nullopt, BODY));
+    EXPECT_TRUE(run.threw);
+    EXPECT_EQ(brokersim::rethrows().size(), 1U);
+    EXPECT_EQ(brokersim::injectedThrows(), 1U);
+    EXPECT_EQ(brokersim::callCount(Call::DeleteMessage), 1U);
+    EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), blocks);
+}
+
 // Fault sweep: in each scenario, every broker call that evaluate makes is failed in turn
-// (code 1, code 64, and a null handle where the call returns one).
+// (code 1, code 64, and a null handle where the call returns one), and made to throw.
 TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
     struct Scenario {
         const char* name;
@@ -348,6 +408,7 @@ TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
         ostrevel::allocation_seam::reset();
         auto node = std::make_unique<NodeHarness>(bipGetMessageflowNodeFactory);
         node->configure(s.msgtypes, s.direction, 100);
+        ReleaseOrder::beginRun();
         return node;
     };
     auto isHandleCall = [](Call call) {
@@ -356,20 +417,51 @@ TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
                call == Call::LastChild;
     };
     std::size_t faultsTried = 0;
+    const ReleaseOrder order;
     for (const Scenario& s : scenarios) {
         auto node = fresh(s);
         const std::size_t start = brokersim::trace().size();
         const RunResult clean = node->run(s.layout);
         ASSERT_EQ(clean.terminal, s.terminal) << s.name;
         ASSERT_EQ(clean.sentInput, s.sendsInput) << s.name;
+        ReleaseOrder::expectMessageDeletedFirst();
         const std::vector<Call> calls = brokersim::trace();
+        const auto position = [&](Call call) {
+            return static_cast<std::size_t>(
+                std::find(calls.begin() + static_cast<long>(start), calls.end(), call) -
+                calls.begin());
+        };
+        const std::size_t propagateAt = position(Call::Propagate);
+        const std::size_t logAt = position(Call::Log);
+        ASSERT_LT(logAt, calls.size());
 
         for (std::size_t i = start; i < calls.size(); ++i) {
             const Call call = calls[i];
-            if (call == Call::DeleteMessage)
-                continue;  // a broker that cannot delete leaks by itself
             const auto k = static_cast<std::uint64_t>(
                 std::count(calls.begin(), calls.begin() + static_cast<long>(i) + 1, call));
+            {
+                // The call throws: the exception reaches the caller, and whatever evaluate
+                // holds is released on the way, the output message first.
+                SCOPED_TRACE(std::string(s.name) + ": " + brokersim::callName(call) + " #" +
+                             std::to_string(k) + " throws");
+                node = fresh(s);
+                const std::int64_t blocks = ostrevel::allocation_seam::liveBlocks();
+                brokersim::throwFromCall(call, k);
+                const RunResult run = node->run(s.layout);
+                ++faultsTried;
+                EXPECT_TRUE(run.threw);
+                EXPECT_EQ(brokersim::injectedThrows(), 1U);
+                EXPECT_EQ(run.terminal.has_value(), i > propagateAt);
+                EXPECT_EQ(run.logs.size(), i > logAt ? 1U : 0U);
+                EXPECT_TRUE(run.inputUnchanged);
+                // A broker whose deletion throws keeps the message itself.
+                EXPECT_EQ(brokersim::liveMessages(), call == Call::DeleteMessage ? 1 : 0);
+                EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), blocks);
+                EXPECT_EQ(brokersim::violations(), std::vector<std::string>{});
+                ReleaseOrder::expectMessageDeletedFirst();
+            }
+            if (call == Call::DeleteMessage)
+                continue;  // a broker that cannot delete leaks by itself
             std::vector<Fault> faults = {Fault{1, false, {}}, Fault{RC_EXCEPTION, false, {}}};
             if (isHandleCall(call)) faults.push_back(Fault{0, true, {}});
             for (const Fault& fault : faults) {
@@ -412,6 +504,7 @@ TEST(EvaluationFaultSweep, EveryBrokerCallFailingInTurn) {
                 EXPECT_EQ(brokersim::liveMessages(), 0);
                 EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), blocks);
                 EXPECT_EQ(brokersim::violations(), std::vector<std::string>{});
+                ReleaseOrder::expectMessageDeletedFirst();
             }
         }
     }

@@ -231,6 +231,12 @@ TEST_F(NodeContextTest, StringValuesAreStoredWithTheirTerminator) {
     EXPECT_EQ(get(context, u"DEBUG"), std::u16string(127, u'y'));
     EXPECT_EQ(setAttribute(context, u"DEBUG", u"ab"), NODE_OK);
     EXPECT_EQ(get(context, u"DEBUG"), u"ab");
+    // The shorter value clears the rest of the store: nothing of the earlier one shows.
+    Buffer whole;
+    EXPECT_EQ(getAttribute(context, u"DEBUG", whole.data(), 512), NODE_OK);
+    for (std::size_t i = 2; i < STRING_STORE_CHARS; ++i) {
+        ASSERT_EQ(whole.chars[i], u'\0') << "character " << i;
+    }
     EXPECT_EQ(setAttribute(context, u"DEBUG", u""), NODE_OK);
     EXPECT_EQ(get(context, u"DEBUG"), u"");
     EXPECT_EQ(setAttribute(context, u"DIRECTION", u"\u4E2D\u6587"), NODE_OK);
@@ -371,6 +377,25 @@ TEST_F(NodeContextTest, EveryAllocationOfCreateContextCanFail) {
         const std::int64_t released = (k >= 3 && k <= 9 && k % 2 == 1) ? 1 : 0;
         EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(),
                   static_cast<std::int64_t>(ostrevel::allocation_seam::attempts()) - 1 - released);
+    }
+}
+
+// A terminal creation that throws: the exception reaches the broker, and the context with
+// every record already built for it goes back to the heap.
+TEST_F(NodeContextTest, EveryBrokerCallOfCreateContextCanThrow) {
+    const std::pair<Call, std::uint64_t> calls[] = {{Call::CreateInputTerminal, 1},
+                                                    {Call::CreateOutputTerminal, 1},
+                                                    {Call::CreateOutputTerminal, 2}};
+    for (const auto& [call, k] : calls) {
+        SCOPED_TRACE(std::string(brokersim::callName(call)) + " #" + std::to_string(k));
+        brokersim::reset();
+        ostrevel::allocation_seam::reset();
+        brokersim::throwFromCall(call, k);
+        EXPECT_THROW(createContext(nullptr, NODE_CLASS_NAME, brokersim::newNodeObject()),
+                     brokersim::BrokerException);
+        EXPECT_EQ(brokersim::injectedThrows(), 1U);
+        EXPECT_GT(ostrevel::allocation_seam::attempts(), 9U);
+        EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), 0);
     }
 }
 

@@ -96,4 +96,16 @@ TEST_F(RegistrationTest, FailingClassDefinitionIsNotNoticed) {
     EXPECT_TRUE(brokersim::rethrows().empty());
 }
 
+// Each broker call of the export throwing in turn: the exception passes through unchanged.
+TEST_F(RegistrationTest, BrokerExceptionsPassThrough) {
+    for (Call call : {Call::Log, Call::CreateNodeFactory, Call::DefineNodeClass}) {
+        SCOPED_TRACE(brokersim::callName(call));
+        brokersim::reset();
+        brokersim::throwFromCall(call, 1);
+        EXPECT_THROW(bipGetMessageflowNodeFactory(), brokersim::BrokerException);
+        EXPECT_EQ(brokersim::injectedThrows(), 1U);
+        EXPECT_EQ(ostrevel::allocation_seam::liveBlocks(), 0);
+    }
+}
+
 }  // namespace

@@ -103,6 +103,8 @@ TEST(SegmentFraming, StripsValidBodies) {
 }
 
 TEST(SegmentFraming, RefusesEveryKindOfInvalidBody) {
+    Bytes sixteen;  // 16 one-byte segments: 80 bytes
+    for (int i = 0; i < 16; ++i) sixteen = concat({sixteen, hexBytes("00 05 00 00 41")});
     struct Case {
         const char* name;
         Bytes body;
@@ -119,12 +121,22 @@ TEST(SegmentFraming, RefusesEveryKindOfInvalidBody) {
         {"LL FFFF", concat({hexBytes("FF FF 00 00"), Bytes(65531, 1)}),
          FramingStatus::LengthAboveMaximum, 0},
         {"segment past end", hexBytes("00 08 00 00 41 42"), FramingStatus::SegmentPastEnd, 0},
+        {"LL 32771 past end", hexBytes("80 03 00 00 41"), FramingStatus::SegmentPastEnd, 0},
         {"last segment past end", hexBytes("00 05 00 00 41 00 09 00 00 42"),
          FramingStatus::SegmentPastEnd, 5},
         {"one byte", hexBytes("00"), FramingStatus::PrefixCutShort, 0},
         {"three bytes", hexBytes("00 04 00"), FramingStatus::PrefixCutShort, 0},
         {"1 byte left", hexBytes("00 05 00 00 41 00"), FramingStatus::PrefixCutShort, 5},
         {"3 bytes left", hexBytes("00 04 00 00 00 04 00"), FramingStatus::PrefixCutShort, 4},
+        // After 16 segments the block copies take over: every bound holds there too.
+        {"LL 3 after 16 segments", concat({sixteen, hexBytes("00 03 00 00"), Bytes(100, 1)}),
+         FramingStatus::LengthBelowPrefix, 80},
+        {"LL 0 after 16 segments", concat({sixteen, hexBytes("00 00 00 00"), Bytes(100, 1)}),
+         FramingStatus::LengthBelowPrefix, 80},
+        {"LL 32772 after 16 segments", concat({sixteen, hexBytes("80 04 00 00"), Bytes(100, 1)}),
+         FramingStatus::LengthAboveMaximum, 80},
+        {"past end after 16 segments", concat({sixteen, hexBytes("00 69 00 00"), Bytes(100, 1)}),
+         FramingStatus::SegmentPastEnd, 80},
     };
     for (const Case& c : cases) {
         const Stripped result = strip(c.body);
@@ -182,7 +194,7 @@ TEST(SegmentFraming, StripJoinsRandomSegmentations) {
 // exact-sized buffer is touched (the address sanitizer build checks that).
 TEST(SegmentFraming, LongBodiesThroughEveryPath) {
     std::mt19937 random(99);
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 24; ++round) {
         Bytes framed;
         Bytes joined;
         std::vector<std::size_t> prefixOffsets;
@@ -199,25 +211,32 @@ TEST(SegmentFraming, LongBodiesThroughEveryPath) {
         ASSERT_EQ(whole.status, FramingStatus::Ok);
         ASSERT_EQ(whole.output, joined);
 
-        // Spoil one prefix: early, in the middle, or near the end.
-        const std::size_t which = round % 3 == 0   ? random() % 16
-                                  : round % 3 == 1 ? prefixOffsets.size() / 2
-                                                   : prefixOffsets.size() - 1 - random() % 4;
-        const std::size_t offset = prefixOffsets[which];
+        // Spoil one prefix with every kind of bad LL, at every kind of place: among the first
+        // 16 segments (careful path), just after them and in the middle (block copies), and
+        // near the end (careful path again).
+        const std::size_t places[] = {random() % 16, 16 + random() % 8, prefixOffsets.size() / 2,
+                                      prefixOffsets.size() - 1 - random() % 4};
         struct Spoil {
             std::uint8_t high, low;
             FramingStatus status;
         };
-        const Spoil spoils[] = {{0x00, 0x03, FramingStatus::LengthBelowPrefix},
+        const Spoil spoils[] = {{0x00, 0x00, FramingStatus::LengthBelowPrefix},
+                                {0x00, 0x03, FramingStatus::LengthBelowPrefix},
                                 {0x80, 0x04, FramingStatus::LengthAboveMaximum},
                                 {0xFF, 0xFF, FramingStatus::LengthAboveMaximum}};
-        const Spoil& spoil = spoils[static_cast<std::size_t>(round) % 3];
-        Bytes bad = framed;
-        bad[offset] = spoil.high;
-        bad[offset + 1] = spoil.low;
-        const Stripped refused = strip(bad);
-        EXPECT_EQ(refused.status, spoil.status) << "round " << round;
-        EXPECT_EQ(refused.errorOffset, static_cast<std::int32_t>(offset)) << "round " << round;
+        for (const std::size_t which : places) {
+            const std::size_t offset = prefixOffsets[which];
+            for (const Spoil& spoil : spoils) {
+                Bytes bad = framed;
+                bad[offset] = spoil.high;
+                bad[offset + 1] = spoil.low;
+                const Stripped refused = strip(bad);
+                EXPECT_EQ(refused.status, spoil.status)
+                    << "round " << round << " segment " << which;
+                EXPECT_EQ(refused.errorOffset, static_cast<std::int32_t>(offset))
+                    << "round " << round << " segment " << which;
+            }
+        }
 
         // Cut the body short inside its last segment, or leave a stray byte behind it.
         Bytes cut(framed.begin(), framed.end() - 1);
