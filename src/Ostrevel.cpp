@@ -16,6 +16,10 @@ namespace {
 // The source module named in log entries.
 constexpr const char* MODULE_NAME = sourceBaseName(__FILE__);
 
+// The version mark, kept in the file though nothing reads it at run time.
+[[gnu::used]] constexpr char VERSION_MARK[] = "@(#)ostrevel " OSTREVEL_VERSION;
+static_assert(sizeof VERSION_MARK > sizeof VERSION_MARK_PREFIX, "the mark holds a version");
+
 // The library's one process-wide variable: the broker keeps its address for the class.
 NodeFunctionTable functionTable;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 

@@ -11,6 +11,10 @@ inline constexpr char LOG_TEXT_LOADING[] = "Plugin <OstrevelFactory> loading";
 inline constexpr char LOG_FUNCTION_EXPORT[] = "bipGetMessageflowNodeFactory()";
 inline constexpr std::uint32_t LOG_NUMBER_LOADING = 0;
 
+// The plug-in file carries its version as "@(#)ostrevel " then the version, the mark that
+// what(1) looks for; ostrevel-host --version reads it from the file.
+inline constexpr char VERSION_MARK_PREFIX[] = "@(#)ostrevel ";
+
 // The process-wide table handed to the broker; filled by every call of the export.
 const NodeFunctionTable& nodeFunctionTable();
 

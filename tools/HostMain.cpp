@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -12,6 +13,7 @@
 
 #include "BrokerSim.h"
 #include "Host.h"
+#include "Ostrevel.h"
 
 namespace host {
 namespace {
@@ -19,11 +21,13 @@ namespace {
 constexpr char PLUGIN_FILE[] = "libostrevel.so";
 constexpr char EXPORT_NAME[] = "bipGetMessageflowNodeFactory";
 constexpr char16_t NODE_CLASS[] = u"OstrevelNode";
+constexpr std::size_t MAX_VERSION_CHARS = 40;  // a version mark is read no further
 
 constexpr char USAGE[] = R"(usage:
   ostrevel-host run [NODE OPTIONS] [MESSAGE OPTIONS] [FILE...]
   ostrevel-host inspect [--hex] FILE
-  ostrevel-host help
+  ostrevel-host help | --help
+  ostrevel-host --version
 
 run: sends each FILE ("-" or none: standard input) through a node of the plug-in and prints
 one line per message: the input, the terminal it reached, its sizes and the log entry.
@@ -53,7 +57,37 @@ Exit code 0 when every message reached "out", 1 when any went to "failure" or no
 inspect: lists the IMS segments of a framed body (offset, LL, ZZ, data length, first bytes)
 and, for a body the node would refuse, the offset and the reason. --hex shows all the data.
 Exit code 0 for a valid body, 1 for an invalid one, 2 for an error.
+
+--version: the version of this program and of the plug-in it would load.
 )";
+
+// The version of the plug-in file at `path`, read from its version mark; a text that says
+// why when there is none.
+std::string pluginVersion(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = readFile(path);
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    const std::string prefix = ostrevel::VERSION_MARK_PREFIX;
+    const auto mark = std::search(bytes.begin(), bytes.end(), prefix.begin(), prefix.end());
+    if (mark == bytes.end()) {
+        return path + ": no version mark (not an Ostrevel plug-in, or one older than 0.1.0)";
+    }
+    std::string version;
+    for (auto c = mark + static_cast<std::ptrdiff_t>(prefix.size());
+         c != bytes.end() && *c != 0 && version.size() < MAX_VERSION_CHARS; ++c) {
+        version.push_back(static_cast<char>(*c));
+    }
+    return path + ", version " + version;
+}
+
+int versionCommand(const char* argv0) {
+    std::printf("%s %s\n", TOOL_NAME, OSTREVEL_VERSION);
+    std::printf("plug-in: %s\n", pluginVersion(defaultPluginPath(argv0)).c_str());
+    return EXIT_ALL_OUT;
+}
 
 }  // namespace
 
@@ -147,6 +181,9 @@ int main(int argc, char** argv) {
         if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
             std::fputs(host::USAGE, args.empty() ? stderr : stdout);
             return args.empty() ? host::EXIT_USAGE : host::EXIT_ALL_OUT;
+        }
+        if (args[0] == "--version") {
+            return host::versionCommand(argv[0]);
         }
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         if (args[0] == "run") {
