@@ -389,6 +389,22 @@ std::vector<ExceptionFetch> exceptionFetches() {
     return s.fetches;
 }
 
+std::vector<Propagation> takePropagations() {
+    State& s = state();
+    Guard guard(s.lock);
+    std::vector<Propagation> taken;
+    taken.swap(s.sent);
+    return taken;
+}
+
+std::vector<LogRecord> takeLogRecords() {
+    State& s = state();
+    Guard guard(s.lock);
+    std::vector<LogRecord> taken;
+    taken.swap(s.logs);
+    return taken;
+}
+
 std::vector<Rethrow> rethrows() {
     State& s = state();
     Guard guard(s.lock);

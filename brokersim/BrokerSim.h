@@ -165,6 +165,10 @@ BROKERSIM_API std::vector<Call> trace();
 BROKERSIM_API std::vector<LogRecord> logRecords();
 BROKERSIM_API std::vector<Propagation> propagations();
 BROKERSIM_API std::vector<ExceptionFetch> exceptionFetches();
+// The propagations and log entries recorded so far, moved out: the simulator forgets them,
+// so that a long-running host holds each message's copy only as long as it needs it.
+BROKERSIM_API std::vector<Propagation> takePropagations();
+BROKERSIM_API std::vector<LogRecord> takeLogRecords();
 BROKERSIM_API std::vector<Rethrow> rethrows();
 // Messages created by cniCreateMessage and not yet deleted.
 BROKERSIM_API std::int64_t liveMessages();

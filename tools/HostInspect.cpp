@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Host.h"
+#include "HostText.h"
 #include "SegmentFraming.h"
 
 namespace host {
@@ -42,24 +43,22 @@ int inspectCommand(const std::vector<std::string>& args) {
         if (arg == "--hex") {
             fullHex = true;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            throw UsageError("inspect: unknown option " + arg);
+            throw HostError("inspect: unknown option " + arg);
         } else if (path.empty()) {
             path = arg;
         } else {
-            throw UsageError("inspect: give one FILE");
+            throw HostError("inspect: give one FILE");
         }
     }
     if (path.empty()) {
-        throw UsageError("inspect: give the FILE to inspect");
+        throw HostError("inspect: give the FILE to inspect");
     }
-    const std::vector<std::uint8_t> body = readFile(path);
-    if (body.size() > static_cast<std::size_t>(INT32_MAX)) {
-        throw UsageError("inspect: " + path + " is larger than a message body can be");
-    }
+    const std::vector<std::uint8_t> body = readInput(path, INT32_MAX);
     const auto n = static_cast<std::int32_t>(body.size());
 
-    std::printf("%s: %d bytes\n", path.c_str(), n);
-    std::printf("%8s  %5s  %5s  %6s  %s\n", "offset", "LL", "ZZ", "data", "first bytes");
+    writeTo(stdout, formatted("%s: %d bytes\n", path.c_str(), n));
+    writeTo(stdout,
+            formatted("%8s  %5s  %5s  %6s  %s\n", "offset", "LL", "ZZ", "data", "first bytes"));
     std::int32_t offset = 0;
     std::int32_t segments = 0;
     std::int64_t dataBytes = 0;
@@ -68,8 +67,9 @@ int inspectCommand(const std::vector<std::string>& args) {
         const ostrevel::FramingStatus status =
             ostrevel::checkSegmentAt(body.data(), n, offset, dataLength);
         if (status != ostrevel::FramingStatus::Ok) {
-            std::printf("invalid at offset %d: %s\n", offset, ostrevel::framingStatusText(status));
-            std::printf("the node sends such a body unchanged to \"failure\"\n");
+            writeTo(stdout, formatted("invalid at offset %d: %s\n", offset,
+                                      ostrevel::framingStatusText(status)));
+            writeTo(stdout, formatted("the node sends such a body unchanged to \"failure\"\n"));
             return EXIT_NOT_ALL_OUT;
         }
         const std::uint8_t* prefix = body.data() + offset;
@@ -78,21 +78,23 @@ int inspectCommand(const std::vector<std::string>& args) {
         const std::size_t shown =
             fullHex ? std::min(length, HEX_LINE) : std::min(length, FIRST_BYTES);
         const int hexWidth = fullHex ? HEX_COLUMN_FULL : HEX_COLUMN_FIRST;
-        std::printf("%8d  %5d  %5s  %6d  %-*s  |%s|%s\n", offset,
-                    dataLength + ostrevel::SEGMENT_PREFIX_BYTES, hex(prefix + 2, 2).c_str(),
-                    dataLength, hexWidth, hex(data, shown).c_str(), text(data, shown).c_str(),
-                    !fullHex && length > shown ? " ..." : "");
+        writeTo(stdout,
+                formatted("%8d  %5d  %5s  %6d  %-*s  |%s|%s\n", offset,
+                          dataLength + ostrevel::SEGMENT_PREFIX_BYTES, hex(prefix + 2, 2).c_str(),
+                          dataLength, hexWidth, hex(data, shown).c_str(), text(data, shown).c_str(),
+                          !fullHex && length > shown ? " ..." : ""));
         for (std::size_t line = HEX_LINE; fullHex && line < length; line += HEX_LINE) {
             const std::size_t count = std::min(HEX_LINE, length - line);
-            std::printf("%8s  %5s  %5s  %6s  %-47s  |%s|\n", "", "", "", "",
-                        hex(data + line, count).c_str(), text(data + line, count).c_str());
+            writeTo(stdout,
+                    formatted("%8s  %5s  %5s  %6s  %-47s  |%s|\n", "", "", "", "",
+                              hex(data + line, count).c_str(), text(data + line, count).c_str()));
         }
         ++segments;
         dataBytes += dataLength;
         offset += dataLength + ostrevel::SEGMENT_PREFIX_BYTES;
     }
-    std::printf("valid: %d segment%s, %lld data bytes\n", segments, segments == 1 ? "" : "s",
-                static_cast<long long>(dataBytes));
+    writeTo(stdout, formatted("valid: %d segment%s, %lld data bytes\n", segments,
+                              segments == 1 ? "" : "s", static_cast<long long>(dataBytes)));
     return EXIT_ALL_OUT;
 }
 

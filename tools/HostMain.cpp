@@ -23,40 +23,60 @@ constexpr char EXPORT_NAME[] = "bipGetMessageflowNodeFactory";
 constexpr char16_t NODE_CLASS[] = u"OstrevelNode";
 constexpr std::size_t MAX_VERSION_CHARS = 40;  // a version mark is read no further
 
-constexpr char USAGE[] = R"(usage:
-  ostrevel-host run [NODE OPTIONS] [MESSAGE OPTIONS] [FILE...]
-  ostrevel-host inspect [--hex] FILE
-  ostrevel-host help | --help
-  ostrevel-host --version
+constexpr char USAGE[] = R"(Usage: ostrevel-host run [OPTIONS] [--] [FILE...]
+  or:  ostrevel-host inspect [--hex] FILE
+  or:  ostrevel-host help | --help | --version
+
+Loads the Ostrevel plug-in as a message broker does, on a simulated broker, and shows
+offline where messages go and why.
 
 run: sends each FILE ("-" or none: standard input) through a node of the plug-in and prints
-one line per message: the input, the terminal it reached, its sizes and the log entry.
-Exit code 0 when every message reached "out", 1 when any went to "failure" or nowhere,
-2 for a usage, input or loading error.
+one line per message: the input, the route it took, its sizes, where its output was
+written, the log entry, and the reason for the route. The reason comes from the node's own
+rules applied to the same attributes and message; the run checks that the plug-in took the
+route the reason implies and reports a DISAGREEMENT when it did not. A summary counts the
+messages by route and reason. Messages are read and sent a window at a time, so memory
+stays bounded whatever the batch.
 
-  node options (the node's attributes; unset ones keep the node's defaults):
-    --msgtypes VALUE      MSGTYPES: ANY, IMSIIH or ALLIMS
-    --direction VALUE     DIRECTION: TOIMS wraps bodies, anything else strips them
-    --max-size BYTES      MAXMSGDATASIZE: the largest body the node takes (default 0)
-    --debug VALUE         DEBUG: stored only
-    --set NAME=VALUE      any attribute by name
-    --plugin PATH         the plug-in to load (default: $OSTREVEL_PLUGIN, else the one
-                          installed or built beside this program)
-  message options:
-    --mqmd-format F       MQMD Format of every FILE (padded with blanks to 8 characters)
-    --iih-format F        give every FILE an MQIIH header with this Format
-    --manifest FILE       a batch with its own Formats, one message a line:
-                            BODY-FILE  MQMD-FORMAT  [MQIIH-FORMAT]
-                          ('#' starts a comment; paths are relative to the manifest)
-  output options:
-    --output DIR          write each message that reached a terminal to DIR/TERMINAL/NAME
-                          (a single message without --output goes to standard output)
-    --json                one JSON object per line instead of the table
-    --jobs N              evaluate on N threads at once (default 1)
+Node options (the node's attributes; unset ones keep the node's defaults):
+  --msgtypes VALUE       MSGTYPES: ANY, IMSIIH or ALLIMS
+  --direction VALUE      DIRECTION: TOIMS wraps bodies, anything else strips them
+  --max-size BYTES       MAXMSGDATASIZE: the largest body the node converts (default 0)
+  --debug VALUE          DEBUG: stored only
+  --set NAME=VALUE       any attribute by name
+  --plugin PATH          the plug-in to load (default: $OSTREVEL_PLUGIN, else the one
+                         installed or built beside this program)
+
+Message options:
+  --mqmd-format F        MQMD Format of every FILE (padded with blanks to 8 characters)
+  --iih-format F         give every FILE an MQIIH header with this Format
+  --manifest FILE        a batch with its own Formats, one message a line:
+                           BODY-FILE  MQMD-FORMAT  [MQIIH-FORMAT]
+                         ('#' starts a comment; paths are relative to the manifest;
+                         "-" is standard input, once; no --mqmd-format or --iih-format)
+  --max-input-size N     refuse a FILE larger than N bytes (default 104857600, MQ's
+                         largest message)
+
+Output options:
+  --output DIR           write what each terminal received to DIR/TERMINAL/PATH, PATH being
+                         the input's path below the inputs' common folder; DIR must be
+                         empty or new
+  --force                with --output: first remove DIR/out and DIR/failure
+  --json                 one JSON object per line, always on standard output, instead of
+                         the table
+  --jobs N               evaluate on N threads at once (default 1)
+  --                     ends the options: every later argument is a FILE
+
+Without --output and --json, a single message's body goes to standard output and the
+report to standard error.
+
+Exit status: 0 when every message reached "out", 1 when any went to "failure" or nowhere,
+2 for a usage, input, output or loading error, or a disagreement between the plug-in and
+its rules. Every error is one line that names its file or stream.
 
 inspect: lists the IMS segments of a framed body (offset, LL, ZZ, data length, first bytes)
 and, for a body the node would refuse, the offset and the reason. --hex shows all the data.
-Exit code 0 for a valid body, 1 for an invalid one, 2 for an error.
+Exit status 0 for a valid body, 1 for an invalid one, 2 for an error.
 
 --version: the version of this program and of the plug-in it would load.
 )";
@@ -66,8 +86,8 @@ Exit code 0 for a valid body, 1 for an invalid one, 2 for an error.
 std::string pluginVersion(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = readFile(path);
-    } catch (const UsageError& error) {
+        bytes = readInput(path, DEFAULT_MAX_INPUT_BYTES);
+    } catch (const HostError& error) {
         return error.what();
     }
     const std::string prefix = ostrevel::VERSION_MARK_PREFIX;
@@ -84,36 +104,12 @@ std::string pluginVersion(const std::string& path) {
 }
 
 int versionCommand(const char* argv0) {
-    std::printf("%s %s\n", TOOL_NAME, OSTREVEL_VERSION);
-    std::printf("plug-in: %s\n", pluginVersion(defaultPluginPath(argv0)).c_str());
+    writeTo(stdout, std::string(TOOL_NAME) + " " + OSTREVEL_VERSION + "\n");
+    writeTo(stdout, "plug-in: " + pluginVersion(defaultPluginPath(argv0)) + "\n");
     return EXIT_ALL_OUT;
 }
 
 }  // namespace
-
-std::vector<std::uint8_t> readFile(const std::string& path) {
-    if (path == "-") {
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(std::cin)),
-                                        std::istreambuf_iterator<char>());
-        return bytes;
-    }
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        throw UsageError("cannot read " + path + ": it is a folder");
-    }
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) {
-        throw UsageError(
-            "cannot read " + path + ": " +
-            (std::filesystem::exists(path, error) ? "permission denied" : "no such file"));
-    }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(stream)),
-                                    std::istreambuf_iterator<char>());
-    if (stream.bad()) {
-        throw UsageError("cannot read " + path);
-    }
-    return bytes;
-}
 
 std::string defaultPluginPath(const char* argv0) {
     if (const char* fromEnvironment = std::getenv("OSTREVEL_PLUGIN")) {
@@ -137,37 +133,37 @@ std::string defaultPluginPath(const char* argv0) {
 LoadedNode loadNode(const std::string& path, const Attributes& attributes) {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
-        throw UsageError("cannot load plug-in " + path + ": no such file (give --plugin PATH)");
+        throw HostError("cannot load plug-in " + path + ": no such file (give --plugin PATH)");
     }
     // RTLD_LOCAL as a broker loads plug-ins: the plug-in sees the broker's functions, no
     // other plug-in sees the plug-in's.
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = dlerror();
-        throw UsageError("cannot load plug-in " + path + ": " +
-                         (reason != nullptr ? reason : "not a loadable library"));
+        throw HostError("cannot load plug-in " + path + ": " +
+                        (reason != nullptr ? reason : "not a loadable library"));
     }
     void* symbol = dlsym(handle, EXPORT_NAME);
     if (symbol == nullptr) {
-        throw UsageError(path + " is not an Ostrevel plug-in: it does not export " +
-                         std::string(EXPORT_NAME));
+        throw HostError(path + " is not an Ostrevel plug-in: it does not export " +
+                        std::string(EXPORT_NAME));
     }
     BrokerFactory* factory = reinterpret_cast<BrokerFactory* (*)()>(symbol)();
     LoadedNode node;
     node.table = factory == nullptr ? nullptr : brokersim::definedTable(factory, NODE_CLASS);
     if (node.table == nullptr) {
-        throw UsageError(path + " did not define the node class OstrevelNode");
+        throw HostError(path + " did not define the node class OstrevelNode");
     }
     node.context = brokersim::createNode(*node.table).context;
     if (node.context == nullptr) {
-        throw UsageError("the plug-in could not create a node (out of memory)");
+        throw HostError("the plug-in could not create a node (out of memory)");
     }
     for (const auto& [name, value] : attributes) {
         const std::u16string wideName = brokersim::wide(name);
         const std::u16string wideValue = brokersim::wide(value);
         if (node.table->setAttribute(node.context, wideName.c_str(), wideValue.c_str()) != 0) {
-            throw UsageError("unknown attribute " + name +
-                             " (the node has MSGTYPES, DIRECTION, MAXMSGDATASIZE and DEBUG)");
+            throw HostError("unknown attribute " + name +
+                            " (the node has MSGTYPES, DIRECTION, MAXMSGDATASIZE and DEBUG)");
         }
     }
     return node;
@@ -178,23 +174,33 @@ LoadedNode loadNode(const std::string& path, const Attributes& attributes) {
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
-            std::fputs(host::USAGE, args.empty() ? stderr : stdout);
-            return args.empty() ? host::EXIT_USAGE : host::EXIT_ALL_OUT;
-        }
-        if (args[0] == "--version") {
-            return host::versionCommand(argv[0]);
+        host::guardStandardStreams();
+        int code = host::EXIT_ERROR;
+        if (args.empty()) {
+            host::writeTo(stderr, host::USAGE);
+            return host::EXIT_ERROR;
         }
         const std::vector<std::string> rest(args.begin() + 1, args.end());
-        if (args[0] == "run") {
-            return host::runCommand(rest, argv[0]);
+        if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+            host::writeTo(stdout, host::USAGE);
+            code = host::EXIT_ALL_OUT;
+        } else if (args[0] == "--version") {
+            code = host::versionCommand(argv[0]);
+        } else if (args[0] == "run") {
+            code = host::runCommand(rest, argv[0]);
+        } else if (args[0] == "inspect") {
+            code = host::inspectCommand(rest);
+        } else {
+            throw host::HostError("unknown command " + args[0] + " (run, inspect or help)");
         }
-        if (args[0] == "inspect") {
-            return host::inspectCommand(rest);
-        }
-        throw host::UsageError("unknown command " + args[0] + " (run, inspect or help)");
-    } catch (const std::exception& error) {  // UsageError and anything unforeseen alike
+        host::finishStandardOutput();  // a report that did not reach its reader is an error
+        return code;
+    } catch (const host::HostError& error) {
         std::fprintf(stderr, "%s: %s\n", host::TOOL_NAME, error.what());
-        return host::EXIT_USAGE;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", host::TOOL_NAME);
+    } catch (const std::exception& error) {  // nothing else is foreseen
+        std::fprintf(stderr, "%s: %s\n", host::TOOL_NAME, error.what());
     }
+    return host::EXIT_ERROR;
 }
