@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <new>
 
 #include "Host.h"
 #include "HostText.h"
@@ -53,7 +54,12 @@ int inspectCommand(const std::vector<std::string>& args) {
     if (path.empty()) {
         throw HostError("inspect: give the FILE to inspect");
     }
-    const std::vector<std::uint8_t> body = readInput(path, INT32_MAX);
+    std::vector<std::uint8_t> body;
+    try {
+        body = readInput(path, INT32_MAX);
+    } catch (const std::bad_alloc&) {
+        throw HostError("out of memory while reading " + path);
+    }
     const auto n = static_cast<std::int32_t>(body.size());
 
     writeTo(stdout, formatted("%s: %d bytes\n", path.c_str(), n));
