@@ -327,6 +327,8 @@ TEST_F(HostToolTest, HostileRunsFailLoudlyAndLoseNothing) {
     write(dir / "in-the-way", "a file where the output folder should be");
     write(dir / "used" / "out" / "old.bin", "an earlier run's output");
     write(dir / "twice.manifest", "- MQSTR\n- MQSTR\n");
+    write(dir / "1001.bin", std::string(1001, 'a'));
+    write(dir / "1000.bin", std::string(1000, 'a'));
     const std::string out = " >" + quoted(dir / "stdout");
     struct Case {
         const char* name;
@@ -350,6 +352,9 @@ TEST_F(HostToolTest, HostileRunsFailLoudlyAndLoseNothing) {
          "cannot read standard input: it is closed"},
         {"an endless input", toIms + "--max-input-size 1000 /dev/zero", "</dev/null" + out,
          "/dev/zero is larger than 1000 bytes: not read further"},
+        {"an input one byte over the limit",
+         toIms + "--max-input-size 1000 " + quoted(dir / "1001.bin"), "</dev/null" + out,
+         "1001.bin is larger than 1000 bytes"},
         {"a file in the way of the output folder",
          toIms + "--output " + quoted(dir / "in-the-way") + " " + order, "</dev/null" + out,
          "it exists and is not a folder"},
@@ -375,6 +380,10 @@ TEST_F(HostToolTest, HostileRunsFailLoudlyAndLoseNothing) {
         EXPECT_EQ(o.err.rfind("ostrevel-host: ", 0), 0U) << c.name << "\n" << o.err;
     }
     EXPECT_EQ(slurp(dir / "used" / "out" / "old.bin"), "an earlier run's output");
+    EXPECT_EQ(run(node("ANY", "TOIMS") + " --mqmd-format MQSTR --max-input-size 1000 " +
+                  quoted(dir / "1000.bin"))
+                  .exitCode,
+              0);
     // A reader that stops early is the usual quiet end.
     const Outcome piped = runRedirected(toIms + two + " | head -c 0", "</dev/null");
     EXPECT_TRUE(piped.err.empty()) << piped.err;

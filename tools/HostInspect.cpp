@@ -6,8 +6,8 @@
 #include <new>
 
 #include "Host.h"
+#include "HostSegments.h"
 #include "HostText.h"
-#include "SegmentFraming.h"
 
 namespace host {
 namespace {
@@ -65,39 +65,37 @@ int inspectCommand(const std::vector<std::string>& args) {
     writeTo(stdout, formatted("%s: %d bytes\n", path.c_str(), n));
     writeTo(stdout,
             formatted("%8s  %5s  %5s  %6s  %s\n", "offset", "LL", "ZZ", "data", "first bytes"));
-    std::int32_t offset = 0;
     std::int32_t segments = 0;
     std::int64_t dataBytes = 0;
-    while (offset < n) {
-        std::int32_t dataLength = 0;
-        const ostrevel::FramingStatus status =
-            ostrevel::checkSegmentAt(body.data(), n, offset, dataLength);
-        if (status != ostrevel::FramingStatus::Ok) {
-            writeTo(stdout, formatted("invalid at offset %d: %s\n", offset,
-                                      ostrevel::framingStatusText(status)));
-            writeTo(stdout, formatted("the node sends such a body unchanged to \"failure\"\n"));
-            return EXIT_NOT_ALL_OUT;
-        }
-        const std::uint8_t* prefix = body.data() + offset;
-        const std::uint8_t* data = prefix + ostrevel::SEGMENT_PREFIX_BYTES;
-        const auto length = static_cast<std::size_t>(dataLength);
-        const std::size_t shown =
-            fullHex ? std::min(length, HEX_LINE) : std::min(length, FIRST_BYTES);
-        const int hexWidth = fullHex ? HEX_COLUMN_FULL : HEX_COLUMN_FIRST;
-        writeTo(stdout,
-                formatted("%8d  %5d  %5s  %6d  %-*s  |%s|%s\n", offset,
-                          dataLength + ostrevel::SEGMENT_PREFIX_BYTES, hex(prefix + 2, 2).c_str(),
-                          dataLength, hexWidth, hex(data, shown).c_str(), text(data, shown).c_str(),
-                          !fullHex && length > shown ? " ..." : ""));
-        for (std::size_t line = HEX_LINE; fullHex && line < length; line += HEX_LINE) {
-            const std::size_t count = std::min(HEX_LINE, length - line);
-            writeTo(stdout,
-                    formatted("%8s  %5s  %5s  %6s  %-47s  |%s|\n", "", "", "", "",
-                              hex(data + line, count).c_str(), text(data + line, count).c_str()));
-        }
-        ++segments;
-        dataBytes += dataLength;
-        offset += dataLength + ostrevel::SEGMENT_PREFIX_BYTES;
+    std::int32_t badOffset = 0;
+    const ostrevel::FramingStatus status = walkSegments(
+        body,
+        [&](std::int32_t offset, const std::uint8_t* data, std::int32_t dataLength) {
+            const std::uint8_t* prefix = data - ostrevel::SEGMENT_PREFIX_BYTES;
+            const auto length = static_cast<std::size_t>(dataLength);
+            const std::size_t shown =
+                fullHex ? std::min(length, HEX_LINE) : std::min(length, FIRST_BYTES);
+            const int hexWidth = fullHex ? HEX_COLUMN_FULL : HEX_COLUMN_FIRST;
+            writeTo(stdout, formatted("%8d  %5d  %5s  %6d  %-*s  |%s|%s\n", offset,
+                                      dataLength + ostrevel::SEGMENT_PREFIX_BYTES,
+                                      hex(prefix + 2, 2).c_str(), dataLength, hexWidth,
+                                      hex(data, shown).c_str(), text(data, shown).c_str(),
+                                      !fullHex && length > shown ? " ..." : ""));
+            for (std::size_t line = HEX_LINE; fullHex && line < length; line += HEX_LINE) {
+                const std::size_t count = std::min(HEX_LINE, length - line);
+                writeTo(stdout, formatted("%8s  %5s  %5s  %6s  %-47s  |%s|\n", "", "", "", "",
+                                          hex(data + line, count).c_str(),
+                                          text(data + line, count).c_str()));
+            }
+            ++segments;
+            dataBytes += dataLength;
+        },
+        badOffset);
+    if (status != ostrevel::FramingStatus::Ok) {
+        writeTo(stdout, formatted("invalid at offset %d: %s\n", badOffset,
+                                  ostrevel::framingStatusText(status)));
+        writeTo(stdout, formatted("the node sends such a body unchanged to \"failure\"\n"));
+        return EXIT_NOT_ALL_OUT;
     }
     writeTo(stdout, formatted("valid: %d segment%s, %lld data bytes\n", segments,
                               segments == 1 ? "" : "s", static_cast<long long>(dataBytes)));

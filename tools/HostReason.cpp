@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "BrokerSim.h"
+#include "HostSegments.h"
 #include "NodeContext.h"
-#include "SegmentFraming.h"
 
 namespace host {
 namespace {
@@ -91,22 +91,20 @@ Reason conversion(const NodeSettings& settings, const std::vector<std::uint8_t>&
         return reason;
     }
     std::uint64_t digest = digestOf(nullptr, 0);
-    std::int32_t offset = 0;
     std::size_t segments = 0;
-    while (offset < size) {
-        std::int32_t dataLength = 0;
-        const ostrevel::FramingStatus status =
-            ostrevel::checkSegmentAt(body.data(), size, offset, dataLength);
-        if (status != ostrevel::FramingStatus::Ok) {
-            return failed(ReasonCode::BrokenFraming, "broken framing at offset " +
-                                                         std::to_string(offset) + ": " +
-                                                         ostrevel::framingStatusText(status));
-        }
-        const std::uint8_t* data = body.data() + offset + ostrevel::SEGMENT_PREFIX_BYTES;
-        digest = digestOf(data, static_cast<std::size_t>(dataLength), digest);
-        reason.outputBytes += static_cast<std::uint64_t>(dataLength);
-        offset += dataLength + ostrevel::SEGMENT_PREFIX_BYTES;
-        ++segments;
+    std::int32_t badOffset = 0;
+    const ostrevel::FramingStatus status = walkSegments(
+        body,
+        [&](std::int32_t, const std::uint8_t* data, std::int32_t dataLength) {
+            digest = digestOf(data, static_cast<std::size_t>(dataLength), digest);
+            reason.outputBytes += static_cast<std::uint64_t>(dataLength);
+            ++segments;
+        },
+        badOffset);
+    if (status != ostrevel::FramingStatus::Ok) {
+        return failed(ReasonCode::BrokenFraming, "broken framing at offset " +
+                                                     std::to_string(badOffset) + ": " +
+                                                     ostrevel::framingStatusText(status));
     }
     reason.outputDigest = digest;
     reason.text = std::to_string(segments) + (segments == 1 ? " segment" : " segments") +
