@@ -16,8 +16,8 @@ inline constexpr char LOG_FUNCTION_EVALUATE[] = "evaluate()";
 // NodeContext; `first` and `second` reach cniPropagate unchanged and in order. Propagates
 // at most one message (the converted one, or `input` unchanged) to "out" or "failure" and
 // writes at most one log entry. Everything it creates (the output message, the work buffer)
-// is released on every path, also when the broker's rethrow raises an exception, which then
-// passes on unchanged. The library throws nothing of its own.
+// is released on every path, also when a broker call (the rethrow, or any other) throws: the
+// exception then passes on unchanged. The library throws nothing of its own.
 void evaluate(void* context, BrokerMessage* first, BrokerMessage* second, BrokerMessage* input);
 
 }  // namespace ostrevel

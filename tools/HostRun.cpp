@@ -468,10 +468,11 @@ public:
         }
         writeSummary();
         if (disagreements_ > 0) {
-            throw HostError(std::to_string(disagreements_) + " message" +
-                            (disagreements_ == 1 ? "" : "s") +
-                            " went elsewhere than the node's own rules say (see above): the "
-                            "plug-in and its rules disagree");
+            writeTo(stderr, std::string(TOOL_NAME) + ": " + std::to_string(disagreements_) +
+                                " message" + (disagreements_ == 1 ? "" : "s") +
+                                " went elsewhere than the node's own rules say (see above): "
+                                "the plug-in and its rules disagree\n");
+            return EXIT_ERROR;
         }
         return toOut_ == entries_.size() ? EXIT_ALL_OUT : EXIT_NOT_ALL_OUT;
     }
