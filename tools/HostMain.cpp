@@ -7,9 +7,6 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 
 #include "BrokerSim.h"
 #include "Host.h"

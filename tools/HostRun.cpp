@@ -13,7 +13,6 @@
 #include <cctype>
 #include <exception>
 #include <filesystem>
-#include <map>
 #include <new>
 #include <set>
 #include <sstream>
