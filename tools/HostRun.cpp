@@ -565,6 +565,8 @@ private:
                 throw HostError("out of memory while evaluating " + name);
             } catch (const std::exception& error) {
                 throw HostError("evaluating " + name + " raised: " + error.what());
+            } catch (...) {  // a plug-in may throw anything; it still ends as one line
+                throw HostError("evaluating " + name + " raised an exception of unknown type");
             }
         }
     }
